@@ -1,0 +1,46 @@
+// The audio device front end of one Rack: one full-duplex device opened by name, feeding the rack.
+// All operations run on the control thread; the library's callbacks live in Engine::Impl.
+#pragma once
+
+#include "audio/rack.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct DeviceInfo {
+    std::string name;
+    int channels = 0;
+};
+
+struct DeviceLists {
+    std::vector<DeviceInfo> inputs;
+    std::vector<DeviceInfo> outputs;
+};
+
+class Engine {
+public:
+    explicit Engine(Rack& rack);
+    ~Engine();
+    Engine(Engine const&) = delete;
+    Engine& operator=(Engine const&) = delete;
+
+    // Opens the named devices (empty: the system default) unless they are open already.
+    // `changed` tells whether the device was (or was to be) opened anew; on false `error` holds a sentence.
+    bool open(std::string const& input, int channel, std::string const& output, bool& changed,
+              std::string& error);
+    bool play(std::string& error);
+    void stop();
+    bool running() const;
+    double sampleRate() const;
+    DeviceLists devices();
+
+    // Set before any device opens; called on a library thread when the device stops on its own.
+    std::function<void(std::string const&)> onStopped;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl;
+};

@@ -1,0 +1,88 @@
+// Line framing of the control protocol, base64 for state blobs, and plug-in descriptions.
+#include "host/protocol.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The character's 6-bit value, or -1 outside the alphabet (NUL included).
+int sextet(char c)
+{
+    if (c == '\0')
+        return -1;
+    char const* at = std::strchr(ALPHABET, c);
+    return at ? static_cast<int>(at - ALPHABET) : -1;
+}
+
+}  // namespace
+
+void send(nlohmann::json const& message)
+{
+    // Serialised before the lock so a long value delays no other writer.
+    std::string const text = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    static std::mutex lock;
+    std::lock_guard<std::mutex> held(lock);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string base64(std::vector<unsigned char> const& bytes)
+{
+    std::size_t const n = bytes.size();
+    std::string text;
+    text.reserve((n + 2) / 3 * 4);
+    for (std::size_t i = 0; i < n; i += 3) {
+        std::uint32_t v = std::uint32_t{bytes[i]} << 16;
+        if (i + 1 < n)
+            v |= std::uint32_t{bytes[i + 1]} << 8;
+        if (i + 2 < n)
+            v |= bytes[i + 2];
+        text += ALPHABET[v >> 18];
+        text += ALPHABET[(v >> 12) & 63];
+        text += i + 1 < n ? ALPHABET[(v >> 6) & 63] : '=';
+        text += i + 2 < n ? ALPHABET[v & 63] : '=';
+    }
+    return text;
+}
+
+bool unbase64(std::string const& text, std::vector<unsigned char>& out)
+{
+    out.clear();
+    std::uint32_t accumulator = 0;
+    int bits = 0;
+    for (char c : text) {
+        if (c == '=')
+            return true;
+        int const value = sextet(c);
+        if (value < 0)
+            return false;
+        accumulator = (accumulator << 6) | static_cast<std::uint32_t>(value);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<unsigned char>((accumulator >> bits) & 0xFF));
+        }
+    }
+    return true;
+}
+
+nlohmann::json toJson(PluginInfo const& info)
+{
+    return {{"format", info.format}, {"path", info.path}, {"uid", info.uid},
+            {"name", info.name},     {"vendor", info.vendor}};
+}
+
+PluginRef refFrom(nlohmann::json const& description)
+{
+    PluginRef ref;
+    ref.format = description.value("format", std::string());
+    ref.path = description.value("path", std::string());
+    ref.uid = description.value("uid", std::string());
+    return ref;
+}

@@ -1,0 +1,7 @@
+// The window layer of this system: it has no backend, so no editor window can be made.
+#include "plugin/window.h"
+
+std::unique_ptr<Window> openWindow(std::string const&, int, int, bool)
+{
+    return nullptr;
+}

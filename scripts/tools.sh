@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build (and, with "test", the tests) need, when any is missing.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config dpkg-dev debian-archive-keyring)
+if [ "${1:-}" = test ]; then
+  packages+=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev python3
+    pulseaudio pulseaudio-utils sox libsox-fmt-mp3)
+fi
+
+absent=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || absent+=("$p")
+done
+[ ${#absent[@]} -eq 0 ] && exit 0
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q >/dev/null || { echo "tools: couldn't reach Debian's package mirror." >&2; exit 1; }
+apt-get install -y -q --no-install-recommends "${absent[@]}" >/dev/null ||
+  { echo "tools: couldn't install ${absent[*]}." >&2; exit 1; }
