@@ -24,12 +24,12 @@ struct Options {
     std::string saveStateFile;
 };
 
-// Name/value pairs from the fifth argument on; unknown names are skipped with their value, an unpaired
+// Name/value pairs after the output file; unknown names are skipped with their value, an unpaired
 // last argument is ignored, the last of a repeated option counts and an empty value means "not given".
 Options readOptions(int argc, char** argv)
 {
     Options options;
-    for (int i = 4; i + 1 < argc; i += 2) {
+    for (int i = 5; i + 1 < argc; i += 2) {
         std::string const name = argv[i];
         if (name == "--state")
             options.stateFile = argv[i + 1];
@@ -189,10 +189,10 @@ int render(int argc, char** argv)
 {
     if (argc < 5)
         return fail("--render <plugin json> <in.wav> <out.wav> [--state <file>] [--save-state <file>]\n", 2);
-    std::string const inputPath = argv[2];
-    std::string const outputPath = argv[3];
+    std::string const inputPath = argv[3];
+    std::string const outputPath = argv[4];
 
-    nlohmann::json const description = nlohmann::json::parse(argv[1], nullptr, false, false);
+    nlohmann::json const description = nlohmann::json::parse(argv[2], nullptr, false, false);
     // A description that is JSON but not a description (not an object, or a member that isn't text) is bad
     // usage too; letting the library's exception escape would abort the process.
     if (description.is_discarded() || !description.is_object())
