@@ -1,10 +1,18 @@
 // Process entry: the first argument picks host mode (none), "--scan <bundle>" or "--render ...".
+#include "host/host.h"
+#include "host/mainloop.h"
 #include "host/protocol.h"
+#include "host/reader.h"
 #include "host/render.h"
 #include "plugin/vst3.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -23,6 +31,39 @@ int scan(std::string const& path)
     return 0;
 }
 
+// Host mode: commands from standard input, replies and events on standard output, until "quit" or the
+// end of input. Ends the process without tearing down what the operating system reclaims anyway.
+[[noreturn]] void control()
+{
+    auto host = std::make_shared<Host>();
+    try {
+        // The reader keeps its own reference, so commands it has queued find the host alive.
+        std::thread([host] {
+            std::string line;
+            while (std::getline(std::cin, line)) {
+                if (line.empty())
+                    continue;
+                std::optional<nlohmann::json> command = parseCommand(line);
+                if (!command) {
+                    send({{"error", "Couldn't read that command."}, {"ok", false}});
+                    continue;
+                }
+                mainloop::post([host, command = std::move(*command)] { host->handle(command); });
+            }
+            // Queued behind every command read so far, so each of them is answered first.
+            mainloop::post([] { mainloop::quit(); });
+        }).detach();
+    } catch (std::system_error const&) {
+        std::fprintf(stderr, "Couldn't start reading commands.\n");
+        std::_Exit(1);
+    }
+    send({{"event", "ready"}});
+    mainloop::run();
+    host.reset();
+    std::fflush(stdout);
+    std::_Exit(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -36,5 +77,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "Unknown option %s\n", first.c_str());
         return 2;
     }
-    return 0;
+    control();
 }

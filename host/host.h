@@ -1,0 +1,64 @@
+// The object behind host mode: owns the rack, the engine and the loaded plug-ins, turns each command
+// into rack and engine operations and writes the periodic reports. Main thread only, unless noted.
+#pragma once
+
+#include "audio/engine.h"
+#include "audio/rack.h"
+#include "plugin/plugin.h"
+
+#include <nlohmann/json.hpp>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class Host {
+public:
+    // Builds the rack and the engine and registers the 33 ms and 400 ms reports with the main loop.
+    Host();
+    // Any thread, once the main loop runs no more: closes the device before releasing the plug-ins.
+    ~Host();
+    Host(Host const&) = delete;
+    Host& operator=(Host const&) = delete;
+
+    // Writes exactly one reply for any JSON value, after the events the command causes; never throws.
+    void handle(nlohmann::json const& command);
+
+    // The 400 ms report: one "edited" line per slot whose plug-in reported a change since the last one.
+    void sendEdited();
+    // One "editor" line per editor window that opened or closed since the last call.
+    void sendWindows();
+
+private:
+    struct Loaded {
+        PluginRef ref;
+        std::shared_ptr<Plugin> plugin;
+        double preparedRate = 0.0;
+    };
+
+    nlohmann::json dispatch(std::string const& name, nlohmann::json const& command);
+    void play(nlohmann::json const& command);
+    void load(nlohmann::json const& command);
+    void stop();
+    void openEditor(nlohmann::json const& command);
+    void hideEditors(nlohmann::json const& command);
+    std::string state(nlohmann::json const& command);
+    std::shared_ptr<Plugin> pluginOf(nlohmann::json const& command);
+
+    // The slot list of a "play" or "load" command, every plug-in prepared at `rate`; replaces `loaded`
+    // only when every entry succeeded, else raises the failure's sentence.
+    std::vector<Slot> loadSlots(nlohmann::json const& message, double rate);
+    Loaded loadFresh(std::string const& id, PluginRef const& ref, std::string const* stateText);
+    nlohmann::json devices();
+
+    void reportLevels();
+    void deviceStopped(std::string const& reason);
+
+    Rack rack;
+    Engine engine{rack};
+    std::map<std::string, Loaded> loaded;
+    std::set<std::string> editedSlots;
+    std::set<std::string> shownEditors;
+};
