@@ -1,0 +1,182 @@
+// The engine: one full-duplex device opened by name, started and closed on the control thread,
+// feeding the rack from the library's data callback and reporting a device that stops on its own.
+#include "audio/engine_impl.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace {
+
+std::string const stoppedSentence = "The audio device stopped (was it unplugged?).";
+
+ma_device_config duplexConfig(Engine::Impl* impl, ma_device_info const* input, ma_device_info const* output)
+{
+    ma_device_config config = ma_device_config_init(ma_device_type_duplex);
+    config.sampleRate = 0;
+    config.periodSizeInFrames = 128;
+    config.performanceProfile = ma_performance_profile_low_latency;
+    config.dataCallback = Engine::Impl::callback;
+    config.notificationCallback = Engine::Impl::notification;
+    config.pUserData = impl;
+    config.playback.pDeviceID = output ? &output->id : nullptr;
+    config.playback.format = ma_format_f32;
+    config.playback.channels = 2;
+    config.playback.shareMode = ma_share_mode_shared;
+    config.capture.pDeviceID = input ? &input->id : nullptr;
+    config.capture.format = ma_format_f32;
+    config.capture.channels = 0;
+    config.capture.shareMode = ma_share_mode_shared;
+    return config;
+}
+
+}  // namespace
+
+void Engine::Impl::close()
+{
+    if (!deviceOpen)
+        return;
+    closing = true;
+    // Uninit alone never returns once the sound server has died; a stop first lets it finish at once.
+    ma_device_stop(&device);
+    ma_device_uninit(&device);
+    deviceOpen = false;
+    closing = false;
+}
+
+// Audio thread: no lock, no allocation; one channel in, two out, extra output channels silent.
+void Engine::Impl::callback(ma_device* device, void* output, void const* input, ma_uint32 frameCount)
+{
+    Impl& engine = *static_cast<Impl*>(device->pUserData);
+    auto* out = static_cast<float*>(output);
+    auto const* in = static_cast<float const*>(input);
+    std::size_t const outChannels = device->playback.channels;
+
+    for (ma_uint32 done = 0; done < frameCount;) {
+        ma_uint32 const n = std::min(frameCount - done, chunkFrames);
+        std::size_t const inChannels = static_cast<std::size_t>(engine.inputChannels);
+        std::size_t const channel = static_cast<std::size_t>(
+            std::clamp(engine.inputChannel.load(), 0, engine.inputChannels - 1));
+
+        if (in == nullptr) {
+            std::fill_n(engine.inputBuffer.begin(), n, 0.0f);
+        } else {
+            for (std::size_t k = 0; k < n; ++k)
+                engine.inputBuffer[k] = in[(done + k) * inChannels + channel];
+        }
+
+        engine.rack->run(engine.inputBuffer.data(), engine.leftBuffer.data(), engine.rightBuffer.data(),
+                         static_cast<int>(n));
+
+        for (std::size_t k = 0; k < n; ++k) {
+            float* frame = out + (done + k) * outChannels;
+            frame[0] = engine.leftBuffer[k];
+            if (outChannels > 1)
+                frame[1] = engine.rightBuffer[k];
+            std::fill(frame + std::min<std::size_t>(outChannels, 2), frame + outChannels, 0.0f);
+        }
+        done += n;
+    }
+}
+
+void Engine::Impl::notification(ma_device_notification const* notification)
+{
+    if (notification->type != ma_device_notification_type_stopped)
+        return;
+    Impl& engine = *static_cast<Impl*>(notification->pDevice->pUserData);
+    if (engine.closing)
+        return;
+    if (engine.owner->onStopped)
+        engine.owner->onStopped(stoppedSentence);
+}
+
+Engine::Engine(Rack& rack) : impl(std::make_unique<Impl>())
+{
+    impl->rack = &rack;
+    impl->owner = this;
+    impl->contextReady = ma_context_init(nullptr, 0, nullptr, &impl->audioContext) == MA_SUCCESS;
+}
+
+Engine::~Engine()
+{
+    impl->close();
+    if (impl->contextReady)
+        ma_context_uninit(&impl->audioContext);
+}
+
+bool Engine::open(std::string const& input, int channel, std::string const& output, bool& changed,
+                  std::string& error)
+{
+    Impl& engine = *impl;
+    engine.inputChannel = channel;
+    changed = false;
+    if (engine.deviceOpen && input == engine.inputName && output == engine.outputName)
+        return true;
+
+    engine.close();
+    changed = true;
+    if (!engine.contextReady) {
+        error = "The system's audio isn't available.";
+        return false;
+    }
+    ma_device_info* playbackInfos = nullptr;
+    ma_device_info* captureInfos = nullptr;
+    ma_uint32 playbackCount = 0;
+    ma_uint32 captureCount = 0;
+    if (ma_context_get_devices(&engine.audioContext, &playbackInfos, &playbackCount, &captureInfos,
+                               &captureCount) != MA_SUCCESS) {
+        error = "Couldn't list the audio devices.";
+        return false;
+    }
+    ma_device_info const* inputInfo = nullptr;
+    if (!input.empty() && !(inputInfo = ::find(captureInfos, captureCount, input))) {
+        error = "Couldn't find the input \"" + input + "\". Is it plugged in?";
+        return false;
+    }
+    ma_device_info const* outputInfo = nullptr;
+    if (!output.empty() && !(outputInfo = ::find(playbackInfos, playbackCount, output))) {
+        error = "Couldn't find the output \"" + output + "\". Is it plugged in?";
+        return false;
+    }
+
+    ma_device_config const config = duplexConfig(&engine, inputInfo, outputInfo);
+    if (ma_device_init(&engine.audioContext, &config, &engine.device) != MA_SUCCESS) {
+        error = "Couldn't open the audio devices. Another app may be using them.";
+        return false;
+    }
+    engine.deviceOpen = true;
+    engine.inputChannels = std::max(1, static_cast<int>(engine.device.capture.channels));
+    engine.inputName = input;
+    engine.outputName = output;
+    engine.rack->setSampleRate(engine.device.sampleRate);
+    return true;
+}
+
+bool Engine::play(std::string& error)
+{
+    if (!impl->deviceOpen) {
+        error = "The audio devices aren't open.";
+        return false;
+    }
+    if (ma_device_get_state(&impl->device) == ma_device_state_started)
+        return true;
+    if (ma_device_start(&impl->device) != MA_SUCCESS) {
+        error = "Couldn't start the audio devices.";
+        return false;
+    }
+    return true;
+}
+
+void Engine::stop()
+{
+    impl->close();
+}
+
+bool Engine::running() const
+{
+    return impl->deviceOpen;
+}
+
+double Engine::sampleRate() const
+{
+    return impl->deviceOpen ? static_cast<double>(impl->device.sampleRate) : 0.0;
+}

@@ -1,0 +1,47 @@
+// The engine's private state with the audio library's two callbacks, and the device-name lookup.
+// Shared by the engine's own source files and its tests; the rest of the system sees engine.h only.
+#pragma once
+
+#include "audio/engine.h"
+
+#include <miniaudio.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+struct Engine::Impl {
+    // Largest number of frames the data callback hands the rack at once; longer callbacks are split.
+    static constexpr ma_uint32 chunkFrames = 8192;
+
+    Rack* rack = nullptr;
+    ma_context audioContext{};
+    bool contextReady = false;
+    ma_device device{};
+    bool deviceOpen = false;
+    // Set while the engine closes the device itself, so the library's stop notice isn't passed on.
+    std::atomic<bool> closing{false};
+    std::string inputName;
+    std::string outputName;
+    std::atomic<int> inputChannel{0};
+    int inputChannels = 1;
+    std::vector<float> inputBuffer = std::vector<float>(chunkFrames);
+    std::vector<float> leftBuffer = std::vector<float>(chunkFrames);
+    std::vector<float> rightBuffer = std::vector<float>(chunkFrames);
+    Engine* owner = nullptr;
+
+    // Control thread: closes the device if one is open; never reports it as stopped.
+    void close();
+
+    // Audio thread: the device's data callback. Takes no lock, allocates and frees nothing.
+    static void callback(ma_device* device, void* output, void const* input, ma_uint32 frameCount);
+    // A thread of the library: passes a device that stopped on its own to `onStopped`.
+    static void notification(ma_device_notification const* notification);
+};
+
+// Whether `text` contains `part`, ignoring the case of ASCII letters.
+bool contains(std::string const& text, std::string const& part);
+
+// The entry a requested device name selects: exact, then equal ignoring case, then the longest
+// name the request contains, then the first name containing the request. Null when none does.
+ma_device_info const* find(ma_device_info const* infos, unsigned int count, std::string const& name);
