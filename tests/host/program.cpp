@@ -33,6 +33,16 @@ int remainingMs(Clock::time_point deadline)
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
+// Whether `entry` ("NAME=value") names a variable that one of `overrides` sets.
+bool replaced(std::string const& entry, std::vector<std::string> const& overrides)
+{
+    std::string const name = entry.substr(0, entry.find('=') + 1);
+    for (std::string const& override : overrides)
+        if (override.rfind(name, 0) == 0)
+            return true;
+    return false;
+}
+
 }  // namespace
 
 std::string programPath()
@@ -49,7 +59,7 @@ Program::Program(Options options)
     // A controller that went away must not kill the test with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::vector<std::string> args{programPath()};
+    std::vector<std::string> args{options.executable.empty() ? programPath() : options.executable};
     args.insert(args.end(), options.args.begin(), options.args.end());
     std::vector<char*> argv;
     for (std::string& arg : args)
@@ -57,7 +67,8 @@ Program::Program(Options options)
     argv.push_back(nullptr);
     std::vector<char*> envp;
     for (char** entry = environ; *entry; ++entry)
-        envp.push_back(*entry);
+        if (!replaced(*entry, options.env))
+            envp.push_back(*entry);
     for (std::string& entry : options.env)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
@@ -70,7 +81,7 @@ Program::Program(Options options)
             stdoutFd = open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (dup2(in[0], 0) < 0 || dup2(stdoutFd, 1) < 0 || dup2(err[1], 2) < 0)
             _exit(127);
-        execve(argv[0], argv.data(), envp.data());
+        execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(in[0]);
@@ -144,20 +155,16 @@ std::string Program::line(std::chrono::milliseconds timeout)
     }
 }
 
-std::string Program::lineExceptLevels(std::chrono::milliseconds timeout)
+std::string Program::ask(std::string const& command, std::chrono::milliseconds timeout)
 {
+    write(command);
     auto const deadline = Clock::now() + timeout;
     for (;;) {
         std::string next = line(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
-        if (next.rfind(R"({"event":"levels",)", 0) != 0)
+        if (next.rfind(R"({"event":)", 0) != 0)
             return next;
+        kept.push_back(std::move(next));
     }
-}
-
-std::string Program::ask(std::string const& command)
-{
-    write(command);
-    return lineExceptLevels();
 }
 
 std::vector<std::string> Program::linesDuring(std::chrono::milliseconds period)
@@ -170,6 +177,15 @@ std::vector<std::string> Program::linesDuring(std::chrono::milliseconds period)
             return lines;
         lines.push_back(std::move(next));
     }
+}
+
+std::vector<std::string> Program::events(std::chrono::milliseconds period)
+{
+    std::vector<std::string> lines = std::move(kept);
+    kept.clear();
+    for (std::string& next : linesDuring(period))
+        lines.push_back(std::move(next));
+    return lines;
 }
 
 int Program::exitCode(std::chrono::milliseconds timeout)

@@ -1,4 +1,5 @@
-// The real rackhost binary as a child process, driven over pipes the way a controller drives it.
+// The real rackhost binary as a child process, driven over pipes the way a controller drives it
+// (or any other program the tests need running beside it).
 #pragma once
 
 #include <chrono>
@@ -12,10 +13,12 @@ class Program {
 public:
     struct Options {
         std::vector<std::string> args = {};
-        // "NAME=value" entries added to the environment of the child.
+        // "NAME=value" entries that replace or add to the environment of the child.
         std::vector<std::string> env = {};
         // When set, standard output goes to this file instead of a pipe.
         std::string outputFile = {};
+        // Another program than rackhost, found on PATH.
+        std::string executable = {};
     };
 
     Program();
@@ -32,12 +35,13 @@ public:
 
     // The next line on standard output without its "\n", or "(no line)" when none came in time.
     std::string line(std::chrono::milliseconds timeout = 10s);
-    // The next line that isn't a "levels" event.
-    std::string lineExceptLevels(std::chrono::milliseconds timeout = 10s);
-    // Sends one command line and returns the next line that isn't a "levels" event.
-    std::string ask(std::string const& command);
+    // Sends one command line and returns the next line that isn't an event; events met on the way are
+    // kept for events().
+    std::string ask(std::string const& command, std::chrono::milliseconds timeout = 10s);
     // Every line that arrives within the period.
     std::vector<std::string> linesDuring(std::chrono::milliseconds period);
+    // The events ask() kept, then every line that arrives within the period.
+    std::vector<std::string> events(std::chrono::milliseconds period);
 
     // The exit code, or 128 + the signal; -1 when the child doesn't end in time.
     int exitCode(std::chrono::milliseconds timeout = 10s);
@@ -52,6 +56,7 @@ private:
     int output = -1;
     int errorOutput = -1;
     std::string pending;
+    std::vector<std::string> kept;
     int status = -1;
 };
 
