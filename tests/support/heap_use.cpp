@@ -1,12 +1,53 @@
-// Replaced global operator new and delete that count per thread before handing over to malloc.
+// Counts allocations per thread: through the sanitizer allocator's hooks in sanitizer builds (which
+// own operator new there), else through replaced global operator new and delete.
 #include "tests/support/heap_use.h"
 
 #include <cstdlib>
 #include <new>
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define RACKHOST_SANITIZER_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define RACKHOST_SANITIZER_ALLOCATOR 1
+#endif
+#endif
+
 namespace {
 
 thread_local HeapUse counts;
+
+}  // namespace
+
+HeapUse heapUseOnThisThread()
+{
+    return counts;
+}
+
+#ifdef RACKHOST_SANITIZER_ALLOCATOR
+
+#include <sanitizer/allocator_interface.h>
+
+namespace {
+
+void countAllocation(void const volatile*, std::size_t)
+{
+    ++counts.allocations;
+}
+
+void countFree(void const volatile*)
+{
+    ++counts.frees;
+}
+
+// Installed before main, so every allocation of the test program is seen (malloc included).
+int const hooksInstalled = __sanitizer_install_malloc_and_free_hooks(countAllocation, countFree);
+
+}  // namespace
+
+#else
+
+namespace {
 
 void* allocate(std::size_t size)
 {
@@ -30,11 +71,6 @@ void release(void* pointer)
 }
 
 }  // namespace
-
-HeapUse heapUseOnThisThread()
-{
-    return counts;
-}
 
 void* operator new(std::size_t size)
 {
@@ -78,3 +114,5 @@ void operator delete(void* pointer, std::align_val_t) noexcept { release(pointer
 void operator delete[](void* pointer, std::align_val_t) noexcept { release(pointer); }
 void operator delete(void* pointer, std::size_t, std::align_val_t) noexcept { release(pointer); }
 void operator delete[](void* pointer, std::size_t, std::align_val_t) noexcept { release(pointer); }
+
+#endif

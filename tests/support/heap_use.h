@@ -1,5 +1,5 @@
-// Counts the heap allocations and frees each thread makes, through replaced global operator new and
-// delete; linking it into a test lets the test prove that code on the audio path does neither.
+// Counts the heap allocations and frees each thread makes; linking it into a test lets the test prove
+// that code on the audio path does neither. Outside sanitizer builds it replaces operator new and delete.
 #pragma once
 
 #include <cstddef>
