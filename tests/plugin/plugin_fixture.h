@@ -1,0 +1,46 @@
+// Shared plumbing of the plug-in hosting tests: where the modules are, loading a class by name,
+// the recorder module's log and hooks, and stereo blocks to process.
+#pragma once
+
+#include "modules/recorder_probe.h"
+#include "plugin/plugin.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+std::string testModule(std::string const& name);  // a bundle built in the test tree
+std::string sdkExample(std::string const& name);  // one of the SDK's example plug-ins
+
+// The class called `className` in `bundle`, as a scan describes it.
+PluginRef refOf(std::string const& bundle, std::string const& className);
+// Loads it; a failure fails the test and returns an empty owner.
+std::unique_ptr<Plugin> loadClass(std::string const& bundle, std::string const& className);
+// A recorder class, loaded with the log cleared just before.
+std::unique_ptr<Plugin> loadRecorder(std::string const& className);
+
+// The recorder module stays loaded from the first call on, so its log outlives every plug-in.
+RecorderProbe& recorder();
+std::vector<std::string> takeCalls();  // the log so far, which is then cleared
+Steinberg::tresult callHandler(HandlerCall call, unsigned int paramId = 0, double value = 0);
+
+// Built with AddressSanitizer or ThreadSanitizer, which keep freed memory back on purpose.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool sanitized = true;
+#elif defined(__has_feature)
+constexpr bool sanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+constexpr bool sanitized = false;
+#endif
+
+// Two input and two output channels of 512 frames.
+struct StereoBlock {
+    std::vector<float> left = std::vector<float>(512, 0.5f);
+    std::vector<float> right = std::vector<float>(512, -0.25f);
+    std::vector<float> outLeft = std::vector<float>(512, 0.0f);
+    std::vector<float> outRight = std::vector<float>(512, 0.0f);
+    float const* inputs[2] = {left.data(), right.data()};
+    float* outputs[2] = {outLeft.data(), outRight.data()};
+
+    void run(Plugin& plugin, int frames = 512) { plugin.process(inputs, outputs, frames); }
+};
