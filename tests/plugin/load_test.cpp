@@ -119,9 +119,10 @@ TEST(LoadVst3, ReportsClassesThatWontStartAndCleansUpAfterThem)
 
 TEST(LoadVst3, ConnectsASeparateControllerAndTakesItApartInOrder)
 {
-    auto plugin = loadRecorder("Separate Controller");
+    Calls loading;
+    auto plugin = loadRecorder("Separate Controller", &loading);
     ASSERT_TRUE(plugin);
-    EXPECT_EQ(takeCalls(), (Calls{"component.initialize", "controller.initialize",
+    EXPECT_EQ(loading, (Calls{"component.initialize", "controller.initialize",
                                   "controller.setComponentHandler set", "component.connect", "controller.connect",
                                   "component.getState", "controller.setComponentState component state"}));
 
@@ -138,9 +139,10 @@ TEST(LoadVst3, ConnectsASeparateControllerAndTakesItApartInOrder)
 
 TEST(LoadVst3, TerminatesASingleComponentOnceAndConnectsNothing)
 {
-    auto plugin = loadRecorder("Single Component");
+    Calls loading;
+    auto plugin = loadRecorder("Single Component", &loading);
     ASSERT_TRUE(plugin);
-    EXPECT_EQ(takeCalls(), (Calls{"component.initialize", "single.setComponentHandler set", "component.getState",
+    EXPECT_EQ(loading, (Calls{"component.initialize", "single.setComponentHandler set", "component.getState",
                                   "single.setComponentState component state"}));
     plugin.reset();
     EXPECT_EQ(takeCalls(), (Calls{"single.setComponentHandler null", "component.terminate", "component.destroyed",
@@ -149,9 +151,10 @@ TEST(LoadVst3, TerminatesASingleComponentOnceAndConnectsNothing)
 
 TEST(LoadVst3, LoadsWithoutAControllerThatWontInitialise)
 {
-    auto plugin = loadRecorder("Controller Init Fails");
+    Calls loading;
+    auto plugin = loadRecorder("Controller Init Fails", &loading);
     ASSERT_TRUE(plugin);
-    EXPECT_EQ(takeCalls(), (Calls{"component.initialize", "controller.initialize", "controller.destroyed"}));
+    EXPECT_EQ(loading, (Calls{"component.initialize", "controller.initialize", "controller.destroyed"}));
     EXPECT_EQ(callHandler(HandlerCall::endEdit), Steinberg::kNotInitialized);  // no handler was given out
     plugin.reset();
     EXPECT_EQ(takeCalls(), (Calls{"component.terminate", "component.destroyed", "module.exit"}));

@@ -36,7 +36,7 @@ std::unique_ptr<Plugin> loadClass(std::string const& bundle, std::string const& 
     return plugin;
 }
 
-std::unique_ptr<Plugin> loadRecorder(std::string const& className)
+std::unique_ptr<Plugin> loadRecorder(std::string const& className, std::vector<std::string>* loadCalls)
 {
     PluginRef const ref = refOf(testModule("recorder"), className);
     takeCalls();  // the scan's
@@ -44,6 +44,9 @@ std::unique_ptr<Plugin> loadRecorder(std::string const& className)
     auto plugin = loadPlugin(ref, error);
     if (!plugin)
         ADD_FAILURE() << error;
+    std::vector<std::string> calls = takeCalls();
+    if (loadCalls)
+        *loadCalls = std::move(calls);
     return plugin;
 }
 

@@ -16,8 +16,8 @@ std::string sdkExample(std::string const& name);  // one of the SDK's example pl
 PluginRef refOf(std::string const& bundle, std::string const& className);
 // Loads it; a failure fails the test and returns an empty owner.
 std::unique_ptr<Plugin> loadClass(std::string const& bundle, std::string const& className);
-// A recorder class, loaded with the log cleared just before.
-std::unique_ptr<Plugin> loadRecorder(std::string const& className);
+// A recorder class; the log is left empty, and the calls of loading go to `loadCalls` when given.
+std::unique_ptr<Plugin> loadRecorder(std::string const& className, std::vector<std::string>* loadCalls = nullptr);
 
 // The recorder module stays loaded from the first call on, so its log outlives every plug-in.
 RecorderProbe& recorder();
