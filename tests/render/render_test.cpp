@@ -1,0 +1,279 @@
+// "--render" over real audio files and real plug-in modules, as a user of the command line sees it.
+#include "host/render.h"
+#include "render_files.h"
+#include "tests/support/heap_use.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+std::string const PASSTHROUGH = TEST_MODULES "/passthrough.vst3";
+std::string const ADELAY = SDK_EXAMPLES "/adelay.vst3";
+std::string const USAGE = "--render <plugin json> <in.wav> <out.wav> [--state <file>] [--save-state <file>]\n";
+
+struct Outcome {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+Outcome renderWith(std::vector<std::string> args)
+{
+    args.insert(args.begin(), {"rackhost", "--render"});
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    Outcome run;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    run.code = render(static_cast<int>(args.size()), argv.data());
+    run.err = testing::internal::GetCapturedStderr();
+    run.out = testing::internal::GetCapturedStdout();
+    return run;
+}
+
+std::vector<unsigned char> contents(std::string const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool exists(std::string const& path)
+{
+    return std::ifstream(path).good();
+}
+
+class Render : public testing::Test {
+protected:
+    TempDir dir;
+    std::string const in = dir.file("in.wav");
+    std::string const out = dir.file("out.wav");
+    std::string const passthrough = descriptionOf(PASSTHROUGH);
+
+    void SetUp() override { writeFloatWav(in, 48000, 1, tone(48000, 300, 0.5f)); }
+};
+
+}  // namespace
+
+TEST_F(Render, BadUsageIsRefusedWithCodeTwo)
+{
+    for (auto const& args : {std::vector<std::string>{}, {passthrough}, {passthrough, in}}) {
+        Outcome const run = renderWith(args);
+        EXPECT_EQ(run.code, 2);
+        EXPECT_EQ(run.err, USAGE);
+        EXPECT_EQ(run.out, "");
+    }
+    for (std::string const description : {"passthrough.json", "{\"format\":", "[1,2]", "5", "{\"uid\":null}"}) {
+        Outcome const run = renderWith({description, in, out});
+        EXPECT_EQ(run.code, 2) << description;
+        EXPECT_EQ(run.err, "The plugin is JSON, as --scan prints it.\n") << description;
+    }
+    EXPECT_FALSE(exists(out));
+}
+
+TEST_F(Render, FailuresWhileRunningSayWhatFailedWithCodeOne)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    std::string const missing = dir.file("missing.wav");
+    std::string const noFolder = dir.file("no/such/folder/out.wav");
+    std::vector<Case> const cases{
+        {{passthrough, missing, out}, "Couldn't read " + missing + "\n"},
+        {{passthrough, PASSTHROUGH, out}, "Couldn't read " + PASSTHROUGH + "\n"},
+        {{"{\"format\":\"au\"}", in, out}, "This system can't load au plugins.\n"},
+        {{"{}", in, out}, "This system can't load  plugins.\n"},
+        {{passthrough, in, out, "--state", missing}, "Couldn't set the state from " + missing + "\n"},
+        {{passthrough, in, out, "--state", in}, "Couldn't set the state from " + in + "\n"},
+        {{passthrough, in, noFolder}, "Couldn't write " + noFolder + "\n"},
+    };
+    for (Case const& c : cases) {
+        Outcome const run = renderWith(c.args);
+        EXPECT_EQ(run.code, 1) << c.err;
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_FALSE(exists(out)) << "the output is only opened once the plug-in is ready";
+}
+
+TEST_F(Render, LostOutputIsAFailureNotASuccess)
+{
+    writeFloatWav(in, 48000, 1, tone(48000, 48000, 0.5f));
+    Outcome const full = renderWith({passthrough, in, "/dev/full"});
+    EXPECT_EQ(full.code, 1);
+    EXPECT_EQ(full.err, "Couldn't write /dev/full\n");
+    EXPECT_EQ(full.out, "");
+
+    std::string const unwritableState = dir.file("no/folder/state.bin");
+    Outcome const state = renderWith({passthrough, in, out, "--save-state", unwritableState});
+    EXPECT_EQ(state.code, 1);
+    EXPECT_EQ(state.err, "Couldn't write " + unwritableState + "\n");
+    Outcome const stateFull = renderWith({passthrough, in, out, "--save-state", "/dev/full"});
+    EXPECT_EQ(stateFull.code, 1);
+    EXPECT_EQ(stateFull.err, "Couldn't write /dev/full\n");
+}
+
+TEST_F(Render, RefusedRateNamesTheRate)
+{
+    std::string const picky = descriptionOf(TEST_MODULES "/picky-rate.vst3");
+    writeFloatWav(in, 44100, 1, tone(44100, 300, 0.5f));
+    Outcome const run = renderWith({picky, in, out});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, "Couldn't prepare the plugin at 44100 Hz\n");
+}
+
+TEST_F(Render, PassThroughCopiesTheInputToBothChannelsAndSummarises)
+{
+    std::vector<float> ramp(300);
+    for (std::size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = (static_cast<float>(i) - 150.0f) / 200.0f;
+    writeFloatWav(in, 48000, 1, ramp);
+    Outcome const run = renderWith({passthrough, in, out});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "{\"frames\":300,\"inputPeak\":0.75,\"outputPeak\":0.75,\"plugin\":\"Pass Through\","
+                       "\"rate\":48000.0}\n");
+    Audio const rendered = decodeFile(out);
+    ASSERT_EQ(rendered.channels, 2u);
+    ASSERT_EQ(rendered.frames(), 300u);
+    for (std::size_t i = 0; i < ramp.size(); ++i) {
+        ASSERT_EQ(rendered.samples[2 * i], ramp[i]) << i;
+        ASSERT_EQ(rendered.samples[2 * i + 1], ramp[i]) << i;
+    }
+}
+
+TEST_F(Render, PeaksArePrintedAsTheSinglePrecisionValuesTheyAre)
+{
+    writeFloatWav(in, 48000, 1, {0.0f, -0.1f, 0.05f});
+    Outcome const run = renderWith({passthrough, in, out});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, "{\"frames\":3,\"inputPeak\":0.10000000149011612,\"outputPeak\":0.10000000149011612,"
+                       "\"plugin\":\"Pass Through\",\"rate\":48000.0}\n");
+}
+
+TEST_F(Render, EmptyInputGivesAnEmptyOutput)
+{
+    writeFloatWav(in, 48000, 1, {});
+    Outcome const run = renderWith({passthrough, in, out});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, "{\"frames\":0,\"inputPeak\":0.0,\"outputPeak\":0.0,\"plugin\":\"Pass Through\","
+                       "\"rate\":48000.0}\n");
+    EXPECT_EQ(decodeFile(out).frames(), 0u);
+}
+
+TEST_F(Render, ReadsWavFlacAndMp3AtTheirOwnRateAndWritesStereoFloat)
+{
+    for (int rate : {44100, 48000}) {
+        std::string const source = dir.file("source.wav");
+        writeFloatWav(source, static_cast<std::uint32_t>(rate), 1, tone(static_cast<std::uint32_t>(rate), 30000, 0.5f));
+        for (std::string const format : {"-b 16 in.wav", "-b 24 in.wav", "-c 2 in.wav", "in.flac", "-C 192 in.mp3"}) {
+            std::string const name = format.substr(format.rfind(' ') + 1);
+            std::string const converted = dir.file(name);
+            shell("sox -V1 " + source + " " + format.substr(0, format.rfind(' ') + 1) + converted);
+            Outcome const run = renderWith({passthrough, converted, out});
+            ASSERT_EQ(run.code, 0) << format << run.err;
+            Audio const decoded = decodeFile(converted, true);
+            Audio const rendered = decodeFile(out);
+            EXPECT_EQ(rendered.rate, static_cast<std::uint32_t>(rate)) << format;
+            EXPECT_EQ(rendered.frames(), decoded.frames()) << format;
+            EXPECT_NE(run.out.find("\"frames\":" + std::to_string(decoded.frames()) + ","), std::string::npos) << run.out;
+            EXPECT_EQ(shell("for field in t r c b e s; do soxi -$field " + out + "; done 2>/dev/null"),
+                      "wav\n" + std::to_string(rate) + "\n2\n32\nFloating Point PCM\n" +
+                          std::to_string(decoded.frames()) + "\n")
+                << format;
+        }
+    }
+}
+
+TEST_F(Render, StereoInputIsMixedToMonoAndComesOutOnBothSides)
+{
+    writeFloatWav(in, 48000, 2, {0.5f, 0.25f, -0.5f, 0.0f});
+    Outcome const run = renderWith({passthrough, in, out});
+    ASSERT_EQ(run.code, 0) << run.err;
+    Audio const rendered = decodeFile(out);
+    ASSERT_EQ(rendered.frames(), 2u);
+    EXPECT_FLOAT_EQ(rendered.samples[0], 0.375f);
+    EXPECT_FLOAT_EQ(rendered.samples[1], 0.375f);
+    EXPECT_FLOAT_EQ(rendered.samples[2], -0.25f);
+    EXPECT_FLOAT_EQ(rendered.samples[3], -0.25f);
+}
+
+TEST_F(Render, TheSdkDelayDelaysByItsStateAndItsStateRoundTrips)
+{
+    std::string const adelay = descriptionOf(ADELAY);
+    std::vector<float> const signal = tone(48000, 24000, 0.5f);
+    writeFloatWav(in, 48000, 1, signal);
+
+    // The plug-in's own state: a delay of 0.25 s, not bypassed, no controller chunk.
+    std::vector<unsigned char> blob{'Q', 'R', 'S', 'B', 8, 0, 0, 0};
+    float const delay = 0.25f;
+    auto const* delayBytes = reinterpret_cast<unsigned char const*>(&delay);
+    blob.insert(blob.end(), delayBytes, delayBytes + 4);
+    blob.insert(blob.end(), {0, 0, 0, 0, 0, 0, 0, 0});
+    std::string const state = dir.file("delay.state");
+    std::ofstream(state, std::ios::binary).write(reinterpret_cast<char const*>(blob.data()), static_cast<long>(blob.size()));
+
+    std::string const saved = dir.file("saved.state");
+    Outcome const run = renderWith({adelay, in, out, "--state", state, "--save-state", saved});
+    ASSERT_EQ(run.code, 0) << run.err;
+    Audio const rendered = decodeFile(out);
+    ASSERT_EQ(rendered.frames(), signal.size());
+    for (std::size_t i = 0; i < signal.size(); ++i) {
+        float const expected = i < 12000 ? 0.0f : signal[i - 12000];
+        ASSERT_EQ(rendered.samples[2 * i], expected) << i;
+        ASSERT_EQ(rendered.samples[2 * i + 1], expected) << i;
+    }
+
+    std::string const savedAgain = dir.file("saved-again.state");
+    ASSERT_EQ(renderWith({adelay, in, out, "--state", saved, "--save-state", savedAgain}).code, 0);
+    std::vector<unsigned char> const savedBlob = contents(saved);
+    EXPECT_EQ(contents(savedAgain), savedBlob);
+    ASSERT_GE(savedBlob.size(), 12u);
+    EXPECT_EQ(std::vector<unsigned char>(savedBlob.begin() + 8, savedBlob.begin() + 12),
+              std::vector<unsigned char>(delayBytes, delayBytes + 4));
+}
+
+TEST_F(Render, OptionPairsAreReadByPosition)
+{
+    std::string const saved = dir.file("saved.state");
+    ASSERT_EQ(renderWith({passthrough, in, out, "--save-state", saved}).code, 0);
+    std::string const missing = dir.file("missing.state");
+
+    EXPECT_EQ(renderWith({passthrough, in, out, "--state"}).code, 0) << "a trailing name without value";
+    EXPECT_EQ(renderWith({passthrough, in, out, "--other", missing}).code, 0) << "an unknown option and its value";
+    EXPECT_EQ(renderWith({passthrough, in, out, "--state", ""}).code, 0) << "an empty value";
+    EXPECT_EQ(renderWith({passthrough, in, out, "--State", missing}).code, 0) << "names are case-sensitive";
+    EXPECT_EQ(renderWith({passthrough, in, out, "--state", missing, "--state", saved}).code, 0) << "the last counts";
+    EXPECT_EQ(renderWith({passthrough, in, out, "--state", saved, "--state", missing}).code, 1);
+    EXPECT_EQ(renderWith({passthrough, in, out, "x", "--state", missing}).code, 0) << "pairs start after the output";
+}
+
+TEST_F(Render, TheBlockLoopAllocatesNothing)
+{
+    auto allocationsFor = [&](std::uint64_t frames) {
+        writeFloatWav(in, 48000, 1, tone(48000, frames, 0.5f));
+        std::size_t const before = heapUseOnThisThread().allocations;
+        Outcome const run = renderWith({passthrough, in, out});
+        EXPECT_EQ(run.code, 0) << run.err;
+        return heapUseOnThisThread().allocations - before;
+    };
+    std::size_t const warmUp = allocationsFor(128);
+    std::size_t const shortRun = allocationsFor(128);
+    std::size_t const longRun = allocationsFor(48000 * 5);
+    EXPECT_GT(warmUp, 0) << "the counter counts";
+    EXPECT_EQ(longRun, shortRun) << "1875 more blocks must not allocate";
+}
+
+TEST_F(Render, TheProgramDispatchesToTheRender)
+{
+    EXPECT_EQ(shell(std::string(RACKHOST_BINARY) + " --render " + PASSTHROUGH + " 2>&1; echo $?"), USAGE + "2\n");
+    writeFloatWav(in, 48000, 1, {0.5f, -0.25f});
+    std::string const quoted = "'" + passthrough + "'";
+    EXPECT_EQ(shell(std::string(RACKHOST_BINARY) + " --render " + quoted + " " + in + " " + out + " 2>&1"),
+              "{\"frames\":2,\"inputPeak\":0.5,\"outputPeak\":0.5,\"plugin\":\"Pass Through\",\"rate\":48000.0}\n");
+}
