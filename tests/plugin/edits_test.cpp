@@ -47,10 +47,10 @@ std::unique_ptr<Plugin> preparedRecorder()
 
 TEST(ComponentHandler, ReportsFinishedEditsRestartsAndDirtyStateAsChanges)
 {
+    int changes = 0;  // outlives the plug-in, which reports once more as it goes
     auto plugin = loadRecorder("Separate Controller");
     ASSERT_TRUE(plugin);
     EXPECT_EQ(callHandler(HandlerCall::endEdit), kResultOk);  // no hook yet: nothing to call
-    int changes = 0;
     plugin->onEdited = [&] { ++changes; };
 
     struct Step {
@@ -149,10 +149,10 @@ TEST(EditRing, APlugInWithoutControllerHasNobodyToReport)
 
 TEST(OnEdited, FollowsEveryCloseAndTheEndOfThePlugIn)
 {
+    int calls = 0;
     auto plugin = loadRecorder("Separate Controller");
     ASSERT_TRUE(plugin);
     plugin->closeEditor();  // no hook installed: nothing happens
-    int calls = 0;
     plugin->onEdited = [&] { ++calls; };
     plugin->closeEditor();
     plugin->closeEditor();

@@ -119,6 +119,7 @@ TEST(LoadVst3, ReportsClassesThatWontStartAndCleansUpAfterThem)
 
 TEST(LoadVst3, ConnectsASeparateControllerAndTakesItApartInOrder)
 {
+    int edits = 0;
     Calls loading;
     auto plugin = loadRecorder("Separate Controller", &loading);
     ASSERT_TRUE(plugin);
@@ -126,7 +127,6 @@ TEST(LoadVst3, ConnectsASeparateControllerAndTakesItApartInOrder)
                                   "controller.setComponentHandler set", "component.connect", "controller.connect",
                                   "component.getState", "controller.setComponentState component state"}));
 
-    int edits = 0;
     plugin->onEdited = [&] { recorder().calls.push_back("host.onEdited " + std::to_string(++edits)); };
     ASSERT_TRUE(plugin->prepare(48000, 512));
     takeCalls();
