@@ -140,6 +140,13 @@ void recordBlock(ProcessData const& data)
     ++probe.blocks;
 }
 
+// The factory's create function of a class built from its behaviour, answering as `Face`.
+template <typename Class, typename Face>
+FUnknown* create(void* behaviour)
+{
+    return static_cast<Face*>(new Class(*static_cast<Behaviour const*>(behaviour)));
+}
+
 class RecordingView : public U::Implements<U::Directly<IPlugView>> {
 public:
     explicit RecordingView(ViewKind kind) : kind(kind) {}
@@ -212,11 +219,6 @@ public:
     explicit RecordingController(Behaviour const& behaviour) : behaviour(behaviour) {}
     ~RecordingController() override { note("controller.destroyed"); }
 
-    static FUnknown* create(void* behaviour)
-    {
-        return static_cast<IEditController*>(new RecordingController(*static_cast<Behaviour*>(behaviour)));
-    }
-
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
         note("controller.initialize");
@@ -285,11 +287,6 @@ public:
             setControllerClass(FUID(controllerTag, 0, 0, static_cast<uint32>(indexOf(behaviour))));
     }
     ~RecordingEffect() override { note("component.destroyed"); }
-
-    static FUnknown* create(void* behaviour)
-    {
-        return static_cast<IAudioProcessor*>(new RecordingEffect(*static_cast<Behaviour*>(behaviour)));
-    }
 
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
@@ -389,11 +386,6 @@ class RecordingSingle : public RecordingEffect, public IEditController {
 public:
     using RecordingEffect::RecordingEffect;
 
-    static FUnknown* create(void* behaviour)
-    {
-        return static_cast<IAudioProcessor*>(new RecordingSingle(*static_cast<Behaviour*>(behaviour)));
-    }
-
     OBJ_METHODS(RecordingSingle, RecordingEffect)
     DEF_INTERFACES_1(IEditController, RecordingEffect)
     REFCOUNT_METHODS(RecordingEffect)
@@ -440,9 +432,8 @@ public:
 
 class RecordingComponent : public Component {
 public:
+    explicit RecordingComponent(Behaviour const&) {}
     ~RecordingComponent() override { note("component.destroyed"); }
-
-    static FUnknown* create(void*) { return static_cast<IComponent*>(new RecordingComponent); }
 
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
@@ -465,15 +456,15 @@ FUnknown* (*creatorOf(Kind kind))(void*)
 {
     switch (kind) {
     case Kind::single:
-        return RecordingSingle::create;
+        return create<RecordingSingle, IAudioProcessor>;
     case Kind::noProcessor:
-        return RecordingComponent::create;
+        return create<RecordingComponent, IComponent>;
     case Kind::notCreatable:
         return refuseToCreate;
     case Kind::effect:
         break;
     }
-    return RecordingEffect::create;
+    return create<RecordingEffect, IAudioProcessor>;
 }
 
 ModuleTerminator noteExit([] { note("module.exit"); });
@@ -532,7 +523,7 @@ SMTG_EXPORT_SYMBOL IPluginFactory* PLUGIN_API GetPluginFactory()
         PClassInfo2 const controller(FUID(controllerTag, 0, 0, index).toTUID(), PClassInfo::kManyInstances,
                                      kVstComponentControllerClass, behaviour.name, 0, "", nullptr, "1.0",
                                      kVstVersionString);
-        gPluginFactory->registerClass(&controller, RecordingController::create, context);
+        gPluginFactory->registerClass(&controller, create<RecordingController, IEditController>, context);
     }
     return gPluginFactory;
 }
