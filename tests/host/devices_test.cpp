@@ -146,6 +146,17 @@ TEST(Devices, ADeviceThatStopsOnItsOwnIsReportedOnceAndPlaysAgain)
     EXPECT_EQ(host.ask(R"({"cmd":"state","id":5,"slot":"a"})").rfind(R"({"id":5,"ok":true,"result":"UVJTQ)", 0), 0u);
 }
 
+TEST(Devices, TheEndOfInputWhilePlayingEndsTheProgramCleanly)
+{
+    Server server;
+    Host host(server.address());
+    ASSERT_EQ(host.play("Mic", "Speakers", slotOf(PASS_THROUGH)), OK_2);
+    host.write(R"({"cmd":"editor","slot":"a"})");
+    host.closeInput();
+    EXPECT_EQ(host.exitCode(), 0);
+    EXPECT_EQ(host.errors(), "");
+}
+
 TEST(Devices, StopAnswersAtOnceAfterTheSoundServerWasKilled)
 {
     Server server;
