@@ -255,18 +255,22 @@ TEST_F(Render, OptionPairsAreReadByPosition)
 
 TEST_F(Render, TheBlockLoopAllocatesNothing)
 {
+    // Called directly, not through renderWith: capturing the output allocates by its own rules.
+    std::string program = "rackhost", mode = "--render", description = passthrough, input = in, output = out;
+    char* argv[] = {program.data(), mode.data(), description.data(), input.data(), output.data(), nullptr};
     auto allocationsFor = [&](std::uint64_t frames) {
-        writeFloatWav(in, 48000, 1, tone(48000, frames, 0.5f));
+        writeFloatWav(in, 48000, 1, std::vector<float>(frames, 0.5f));
         std::size_t const before = heapUseOnThisThread().allocations;
-        Outcome const run = renderWith({passthrough, in, out});
-        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_EQ(render(5, argv), 0);
         return heapUseOnThisThread().allocations - before;
     };
-    std::size_t const warmUp = allocationsFor(128);
-    std::size_t const shortRun = allocationsFor(128);
-    std::size_t const longRun = allocationsFor(48000 * 5);
-    EXPECT_GT(warmUp, 0) << "the counter counts";
-    EXPECT_EQ(longRun, shortRun) << "1875 more blocks must not allocate";
+    allocationsFor(100000);
+    std::size_t const shortRun = allocationsFor(100000);
+    std::size_t const longRun = allocationsFor(900000);
+    EXPECT_GT(shortRun, 0u) << "the counter counts";
+    // Loading and the libraries' set-up vary by a few allocations from run to run; one allocation per
+    // block would add 6250.
+    EXPECT_LT(longRun, shortRun + 16);
 }
 
 TEST_F(Render, TheProgramDispatchesToTheRender)
