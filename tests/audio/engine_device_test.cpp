@@ -224,12 +224,3 @@ TEST_F(PrivateServer, ClosingADeviceWhoseServerDiedReturnsPromptly)
     EXPECT_TRUE(returnsPromptly([&] { engine->stop(); }));
     EXPECT_TRUE(returnsPromptly([&] { engine.reset(); }));
 }
-
-TEST_F(PrivateServer, DestroyingAnEngineWhoseServerDiedReturnsPromptly)
-{
-    ASSERT_TRUE(open("Line In", "Main Output")) << error;
-    ASSERT_TRUE(engine->play(error));
-    ASSERT_TRUE(audioFlows());
-    server->kill();
-    EXPECT_TRUE(returnsPromptly([&] { engine.reset(); }));
-}

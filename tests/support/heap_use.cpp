@@ -47,72 +47,25 @@ int const hooksInstalled = __sanitizer_install_malloc_and_free_hooks(countAlloca
 
 #else
 
-namespace {
-
-void* allocate(std::size_t size)
-{
-    ++counts.allocations;
-    return std::malloc(size ? size : 1);
-}
-
-void* allocateAligned(std::size_t size, std::align_val_t alignment)
-{
-    ++counts.allocations;
-    std::size_t const align = static_cast<std::size_t>(alignment);
-    return std::aligned_alloc(align, (size + align - 1) / align * align);
-}
-
-void release(void* pointer)
-{
-    if (pointer) {
-        ++counts.frees;
-        std::free(pointer);
-    }
-}
-
-}  // namespace
-
+// The other forms of new and delete (arrays, nothrow, sized) end up in these two.
 void* operator new(std::size_t size)
 {
-    if (void* pointer = allocate(size))
+    ++counts.allocations;
+    if (void* pointer = std::malloc(size ? size : 1))
         return pointer;
     throw std::bad_alloc();
 }
 
-void* operator new[](std::size_t size)
+void operator delete(void* pointer) noexcept
 {
-    return operator new(size);
+    if (pointer)
+        ++counts.frees;
+    std::free(pointer);
 }
 
-void* operator new(std::size_t size, std::nothrow_t const&) noexcept
+void operator delete(void* pointer, std::size_t) noexcept
 {
-    return allocate(size);
+    operator delete(pointer);
 }
-
-void* operator new[](std::size_t size, std::nothrow_t const&) noexcept
-{
-    return allocate(size);
-}
-
-void* operator new(std::size_t size, std::align_val_t alignment)
-{
-    if (void* pointer = allocateAligned(size, alignment))
-        return pointer;
-    throw std::bad_alloc();
-}
-
-void* operator new[](std::size_t size, std::align_val_t alignment)
-{
-    return operator new(size, alignment);
-}
-
-void operator delete(void* pointer) noexcept { release(pointer); }
-void operator delete[](void* pointer) noexcept { release(pointer); }
-void operator delete(void* pointer, std::size_t) noexcept { release(pointer); }
-void operator delete[](void* pointer, std::size_t) noexcept { release(pointer); }
-void operator delete(void* pointer, std::align_val_t) noexcept { release(pointer); }
-void operator delete[](void* pointer, std::align_val_t) noexcept { release(pointer); }
-void operator delete(void* pointer, std::size_t, std::align_val_t) noexcept { release(pointer); }
-void operator delete[](void* pointer, std::size_t, std::align_val_t) noexcept { release(pointer); }
 
 #endif
