@@ -139,14 +139,6 @@ TEST(EditRing, TakesEditsPushedWhileItDrains)
     EXPECT_EQ(taken, (std::vector<unsigned int>{1, 2, 3}));
 }
 
-TEST(EditRing, APlugInWithoutControllerHasNobodyToReport)
-{
-    auto plugin = loadRecorder("No Controller");
-    ASSERT_TRUE(plugin);
-    EXPECT_EQ(recorder().handler, nullptr);
-    EXPECT_EQ(callHandler(HandlerCall::performEdit, 0, 1), Steinberg::kNotInitialized);
-}
-
 TEST(OnEdited, FollowsEveryCloseAndTheEndOfThePlugIn)
 {
     int calls = 0;

@@ -115,7 +115,6 @@ void recordBlock(ProcessData const& data)
     block = ProcessedBlock{};
     block.frames = data.numSamples;
     block.inputBuses = data.numInputs;
-    block.outputBuses = data.numOutputs;
     if (data.numInputs > 0) {
         block.inputChannels = data.inputs[0].numChannels;
         for (int channel = 0; channel < std::min(block.inputChannels, 4); ++channel)

@@ -22,7 +22,6 @@ struct ReceivedPoint {
 struct ProcessedBlock {
     int frames = 0;
     int inputBuses = 0;
-    int outputBuses = 0;
     int inputChannels = 0;      // of input bus 0
     float firstInputs[4] = {};  // the first sample of each channel of input bus 0
     Steinberg::Vst::ProcessContext context{};
