@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
@@ -49,9 +50,15 @@ VST3::UID classIdOf(std::string const& uid)
     return VST3::UID::fromTUID(bytes);
 }
 
-IPtr<MemoryStream> readStream(std::vector<unsigned char>& bytes)
+// A stream to restore from, holding its own copy of the bytes: a plug-in that writes into it then
+// grows that copy, where a stream over borrowed memory would write past its end.
+IPtr<MemoryStream> readStream(std::vector<unsigned char> const& bytes)
 {
-    return owned(new MemoryStream(bytes.data(), static_cast<TSize>(bytes.size())));
+    auto stream = owned(new MemoryStream);
+    stream->setSize(static_cast<TSize>(bytes.size()));
+    if (!bytes.empty() && stream->getData())
+        std::memcpy(stream->getData(), bytes.data(), bytes.size());
+    return stream;
 }
 
 constexpr uint32 playingState =

@@ -1,4 +1,5 @@
-// "Refuses State": refuses every state it is given; its own state is "REFUSES STATE".
+// "Refuses State": refuses every state it is given, after scribbling into the stream it was handed to
+// read from; its own state is "REFUSES STATE".
 #include "simple_effect.h"
 
 #include <pluginterfaces/base/ibstream.h>
@@ -14,7 +15,12 @@ class RefusesState : public SimpleEffect {
 public:
     static FUnknown* create(void*) { return static_cast<IAudioProcessor*>(new RefusesState); }
 
-    tresult PLUGIN_API setState(IBStream*) override { return kResultFalse; }
+    tresult PLUGIN_API setState(IBStream* stream) override
+    {
+        char scribble[4096] = {};
+        stream->write(scribble, sizeof scribble, nullptr);
+        return kResultFalse;
+    }
 
     tresult PLUGIN_API getState(IBStream* stream) override
     {
