@@ -135,7 +135,7 @@ TEST(Devices, ADeviceThatStopsOnItsOwnIsReportedOnceAndPlaysAgain)
     Host host(server.address());
     ASSERT_EQ(host.play("Mic", "Speakers", slotOf(PASS_THROUGH)), OK_2);
     ASSERT_TRUE(server.pactl({"suspend-sink", "speakers", "1"}));
-    std::vector<std::string> lines = host.events(1500ms);
+    std::vector<std::string> lines = host.events(2500ms);
     std::erase_if(lines, [](std::string const& line) { return line.rfind(R"({"event":"levels")", 0) == 0; });
     EXPECT_EQ(lines, std::vector<std::string>{STOPPED});
     EXPECT_EQ(host.levels(300ms).size(), 0u);
