@@ -13,13 +13,16 @@ using nlohmann::json;
 
 namespace {
 
-// A level in dB: any number or a boolean, else the library's type error. Values beyond single
-// precision are held at its largest finite value rather than converted out of range.
+// The loudest level whose linear gain is still a finite float (20 log10 of the largest float is about
+// 770.6): an infinite gain would turn silence into NaN samples on their way to the device.
+constexpr double LOUDEST_DB = 770.0;
+
+// A level in dB: any number or a boolean, else the library's type error. Held between the lowest float
+// and LOUDEST_DB.
 float levelIn(json const& command, char const* key, double fallback)
 {
     double const dB = command.value(key, fallback);
-    double const largest = std::numeric_limits<float>::max();
-    return static_cast<float>(std::clamp(dB, -largest, largest));
+    return static_cast<float>(std::clamp(dB, double{std::numeric_limits<float>::lowest()}, LOUDEST_DB));
 }
 
 // The input channel: a fraction is cut toward zero, values beyond a 32-bit int are held at its limits.

@@ -127,6 +127,13 @@ TEST(Devices, AToneAtTheInputReachesTheOutputThroughThePlugin)
         for (nlohmann::json const& level : host.levels(100ms))
             heard = heard || (level["input"] > 0.1 && level["output"] > 0.1);
     EXPECT_TRUE(heard);
+
+    // A gain too loud for any float is held at the loudest one: the meters still read numbers.
+    ASSERT_EQ(host.ask(R"({"cmd":"play","id":2,"gain":1000,"input":"Monitor of Speakers","output":"Headphones"})"),
+              OK_2);
+    host.events(200ms);
+    for (nlohmann::json const& level : host.levels(300ms))
+        EXPECT_TRUE(level["input"].is_number()) << level;
 }
 
 TEST(Devices, ADeviceThatStopsOnItsOwnIsReportedOnceAndPlaysAgain)
