@@ -19,7 +19,7 @@ crashes="$build/fuzz-crashes"
 mkdir -p "$crashes"
 
 # Under the private sound server, so "play" lines reach real devices.
-if ! bash scripts/with-sound-server.sh "$target" -max_total_time="$seconds" -max_len=4096 -timeout=20 -rss_limit_mb=4096 \
+if ! bash scripts/with-sound-server.sh "$target" -max_total_time="$seconds" -max_len=4096 -len_control=0 -timeout=20 -rss_limit_mb=4096 \
   -dict=tests/fuzz/command.dict -artifact_prefix="$crashes/" -print_final_stats=1 \
   "$scratch" tests/fuzz/corpus; then
   echo "fuzz: the command path failed on an input; it is in $crashes." >&2
