@@ -83,6 +83,8 @@ TEST_F(Render, FailuresWhileRunningSayWhatFailedWithCodeOne)
     };
     std::string const missing = dir.file("missing.wav");
     std::string const noFolder = dir.file("no/such/folder/out.wav");
+    std::string const at44100 = dir.file("44100.wav");
+    writeFloatWav(at44100, 44100, 1, tone(44100, 300, 0.5f));
     std::vector<Case> const cases{
         {{passthrough, missing, out}, "Couldn't read " + missing + "\n"},
         {{passthrough, PASSTHROUGH, out}, "Couldn't read " + PASSTHROUGH + "\n"},
@@ -90,6 +92,7 @@ TEST_F(Render, FailuresWhileRunningSayWhatFailedWithCodeOne)
         {{"{}", in, out}, "This system can't load  plugins.\n"},
         {{passthrough, in, out, "--state", missing}, "Couldn't set the state from " + missing + "\n"},
         {{passthrough, in, out, "--state", in}, "Couldn't set the state from " + in + "\n"},
+        {{descriptionOf(TEST_MODULES "/picky-rate.vst3"), at44100, out}, "Couldn't prepare the plugin at 44100 Hz\n"},
         {{passthrough, in, noFolder}, "Couldn't write " + noFolder + "\n"},
     };
     for (Case const& c : cases) {
@@ -118,26 +121,18 @@ TEST_F(Render, LostOutputIsAFailureNotASuccess)
     EXPECT_EQ(stateFull.err, "Couldn't write /dev/full\n");
 }
 
-TEST_F(Render, RefusedRateNamesTheRate)
-{
-    std::string const picky = descriptionOf(TEST_MODULES "/picky-rate.vst3");
-    writeFloatWav(in, 44100, 1, tone(44100, 300, 0.5f));
-    Outcome const run = renderWith({picky, in, out});
-    EXPECT_EQ(run.code, 1);
-    EXPECT_EQ(run.err, "Couldn't prepare the plugin at 44100 Hz\n");
-}
-
 TEST_F(Render, PassThroughCopiesTheInputToBothChannelsAndSummarises)
 {
+    // 300 frames run as blocks of 128, 128 and 44; the peak, -0.1 in single precision, prints widened.
     std::vector<float> ramp(300);
     for (std::size_t i = 0; i < ramp.size(); ++i)
-        ramp[i] = (static_cast<float>(i) - 150.0f) / 200.0f;
+        ramp[i] = (static_cast<float>(i) - 150.0f) / 1500.0f;
     writeFloatWav(in, 48000, 1, ramp);
     Outcome const run = renderWith({passthrough, in, out});
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, "{\"frames\":300,\"inputPeak\":0.75,\"outputPeak\":0.75,\"plugin\":\"Pass Through\","
-                       "\"rate\":48000.0}\n");
+    EXPECT_EQ(run.out, "{\"frames\":300,\"inputPeak\":0.10000000149011612,\"outputPeak\":0.10000000149011612,"
+                       "\"plugin\":\"Pass Through\",\"rate\":48000.0}\n");
     Audio const rendered = decodeFile(out);
     ASSERT_EQ(rendered.channels, 2u);
     ASSERT_EQ(rendered.frames(), 300u);
@@ -145,15 +140,6 @@ TEST_F(Render, PassThroughCopiesTheInputToBothChannelsAndSummarises)
         ASSERT_EQ(rendered.samples[2 * i], ramp[i]) << i;
         ASSERT_EQ(rendered.samples[2 * i + 1], ramp[i]) << i;
     }
-}
-
-TEST_F(Render, PeaksArePrintedAsTheSinglePrecisionValuesTheyAre)
-{
-    writeFloatWav(in, 48000, 1, {0.0f, -0.1f, 0.05f});
-    Outcome const run = renderWith({passthrough, in, out});
-    ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_EQ(run.out, "{\"frames\":3,\"inputPeak\":0.10000000149011612,\"outputPeak\":0.10000000149011612,"
-                       "\"plugin\":\"Pass Through\",\"rate\":48000.0}\n");
 }
 
 TEST_F(Render, EmptyInputGivesAnEmptyOutput)
@@ -188,19 +174,6 @@ TEST_F(Render, ReadsWavFlacAndMp3AtTheirOwnRateAndWritesStereoFloat)
                 << format;
         }
     }
-}
-
-TEST_F(Render, StereoInputIsMixedToMonoAndComesOutOnBothSides)
-{
-    writeFloatWav(in, 48000, 2, {0.5f, 0.25f, -0.5f, 0.0f});
-    Outcome const run = renderWith({passthrough, in, out});
-    ASSERT_EQ(run.code, 0) << run.err;
-    Audio const rendered = decodeFile(out);
-    ASSERT_EQ(rendered.frames(), 2u);
-    EXPECT_FLOAT_EQ(rendered.samples[0], 0.375f);
-    EXPECT_FLOAT_EQ(rendered.samples[1], 0.375f);
-    EXPECT_FLOAT_EQ(rendered.samples[2], -0.25f);
-    EXPECT_FLOAT_EQ(rendered.samples[3], -0.25f);
 }
 
 TEST_F(Render, TheSdkDelayDelaysByItsStateAndItsStateRoundTrips)
