@@ -19,35 +19,24 @@ std::string pick(std::vector<std::string> const& names, std::string const& reque
 
 }  // namespace
 
-TEST(DeviceLookup, ContainsIgnoresTheCaseOfAsciiLettersOnly)
+TEST(DeviceLookup, ExactThenCaseBlindThenTheLongestHeldNameThenTheFirstNameHoldingTheRequest)
 {
-    EXPECT_TRUE(contains("Headphones (USB Test)", "usb TEST"));
-    EXPECT_TRUE(contains("anything", ""));
-    EXPECT_FALSE(contains("Écouteurs", "écouteurs"));
-    EXPECT_FALSE(contains("Mic", "Mic 2"));
-}
-
-TEST(DeviceLookup, AWholeNameWinsFirstExactlyThenIgnoringCase)
-{
-    std::vector<std::string> const names{"Main Output Extra", "main output", "Main Output"};
-    EXPECT_EQ(pick(names, "Main Output"), "2:Main Output");
-    EXPECT_EQ(pick(names, "MAIN OUTPUT"), "1:main output");
-    EXPECT_EQ(pick({"Über Mic"}, "über mic"), "(none)");  // only ASCII letters fold
-    EXPECT_EQ(pick({"Twin", "Twin"}, "twin"), "0:Twin");
-}
-
-TEST(DeviceLookup, ARequestHoldingDeviceNamesSelectsTheLongestThenTheEarliest)
-{
-    EXPECT_EQ(pick({"Line", "Line In", "Line In Extra"}, "Studio line in 3"), "1:Line In");
-    EXPECT_EQ(pick({"Left", "Rear"}, "Rear Left"), "0:Left");
-    EXPECT_EQ(pick({"", "Mic"}, "Guitar"), "0:");  // an unnamed device is held by every request
-    // A held name beats a device whose name holds the request.
-    EXPECT_EQ(pick({"Desk Speakers", "Desk"}, "desk spk"), "1:Desk");
-}
-
-TEST(DeviceLookup, AFragmentSelectsTheFirstDeviceWhoseNameHoldsIt)
-{
-    EXPECT_EQ(pick({"Built-in", "Headphones (USB)", "USB Mic"}, "usb"), "1:Headphones (USB)");
-    EXPECT_EQ(pick({"Built-in", "USB Mic"}, "Bluetooth"), "(none)");
-    EXPECT_EQ(pick({}, "USB"), "(none)");
+    struct Case {
+        std::vector<std::string> names;
+        std::string request, expected;
+    } const cases[] = {
+        {{"Main Output Extra", "main output", "Main Output"}, "Main Output", "2:Main Output"},
+        {{"Main Output Extra", "main output", "Main Output"}, "MAIN OUTPUT", "1:main output"},
+        {{"Twin", "Twin"}, "twin", "0:Twin"},
+        {{"Über Mic"}, "über mic", "(none)"},  // only ASCII letters fold
+        {{"Line", "Line In", "Line In Extra"}, "Studio line in 3", "1:Line In"},
+        {{"Left", "Rear"}, "Rear Left", "0:Left"},
+        {{"", "Mic"}, "Guitar", "0:"},                      // an unnamed device is held by every request
+        {{"Desk Speakers", "Desk"}, "desk speak", "1:Desk"},  // a held name beats one holding the request
+        {{"Built-in", "Headphones (USB)", "USB Mic"}, "usb", "1:Headphones (USB)"},
+        {{"Built-in", "USB Mic"}, "Bluetooth", "(none)"},
+        {{}, "USB", "(none)"},
+    };
+    for (auto const& c : cases)
+        EXPECT_EQ(pick(c.names, c.request), c.expected) << "request \"" << c.request << "\"";
 }

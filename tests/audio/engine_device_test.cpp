@@ -12,6 +12,7 @@
 #include <thread>
 
 using namespace std::chrono_literals;
+namespace names = sharedserver;
 
 namespace {
 
@@ -22,18 +23,6 @@ int channelsOf(std::vector<DeviceInfo> const& devices, std::string const& name)
             return device.channels;
     }
     return -1;
-}
-
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = 5000ms)
-{
-    auto const deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 
 // Whether `work` returns within 5 seconds; a call that hangs is left behind on its own thread.
@@ -47,20 +36,33 @@ bool returnsPromptly(Work work)
 }
 
 struct DeviceTest : ::testing::Test {
-    bool open(std::string const& input, std::string const& output, int channel = 0)
-    {
-        return engine->open(input, channel, output, changed, error);
-    }
     void makeEngine()
     {
         engine = std::make_unique<Engine>(rack);
         engine->onStopped = [this](std::string const& sentence) { stopped.set_value(sentence); };
         rack.setSlots({{"probe", probe, false}});
     }
+    bool open(std::string const& input, std::string const& output, int channel = 0)
+    {
+        return engine->open(input, channel, output, changed, error);
+    }
+    // Whether the probe sees blocks within 5 seconds.
     bool audioFlows()
     {
         int const before = probe->blocks;
-        return eventually([&] { return probe->blocks > before + 10; });
+        for (auto const deadline = std::chrono::steady_clock::now() + 5s; probe->blocks <= before + 10;) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+    void play(std::string const& input, std::string const& output)
+    {
+        ASSERT_TRUE(open(input, output)) << error;
+        EXPECT_TRUE(changed);
+        ASSERT_TRUE(engine->play(error)) << error;
+        ASSERT_TRUE(audioFlows());
     }
 
     Rack rack;
@@ -76,10 +78,10 @@ struct DeviceTest : ::testing::Test {
 struct SharedServer : DeviceTest {
     void SetUp() override
     {
-        if (!sharedserver::expected())
+        if (!names::expected())
             GTEST_SKIP() << "Run the tests under scripts/with-sound-server.sh to use real devices.";
         makeEngine();
-        ASSERT_EQ(channelsOf(engine->devices().outputs, sharedserver::mainOutput), 2)
+        ASSERT_EQ(channelsOf(engine->devices().outputs, names::mainOutput), 2)
             << "PULSE_SERVER is set, but the engine doesn't list that server's devices.";
     }
 };
@@ -94,18 +96,16 @@ struct PrivateServer : DeviceTest {
         setenv("PULSE_SERVER", server->address().c_str(), 1);
         makeEngine();
     }
-    // The name of the device ("sink" or "source") that this process's one stream of that kind is attached to.
+    // The name of the "sink" or "source" that this process's one stream of that kind is attached to.
     std::string attached(std::string const& kind)
     {
-        std::string const streamKind = kind == "sink" ? "sink-inputs" : "source-outputs";
-        std::istringstream streams(server->pactl({"list", "short", streamKind}).value_or(""));
-        std::string stream, device;
+        std::istringstream streams(
+            server->pactl({"list", "short", kind == "sink" ? "sink-inputs" : "source-outputs"}).value_or(""));
+        std::string stream, device, index, name, rest;
         streams >> stream >> device;
         std::istringstream devices(server->pactl({"list", "short", kind + "s"}).value_or(""));
-        for (std::string line; std::getline(devices, line);) {
-            std::istringstream fields(line);
-            std::string index, name;
-            if (fields >> index >> name && index == device)
+        while (devices >> index >> name && std::getline(devices, rest)) {
+            if (index == device)
                 return name;
         }
         return "(no stream)";
@@ -114,21 +114,9 @@ struct PrivateServer : DeviceTest {
 
 }  // namespace
 
-TEST_F(SharedServer, ListsTheServersDevicesWithTheirChannels)
+TEST_F(SharedServer, AnOpenDeviceRunsTheRackIn128FramePeriodsWhilePlayingUntilStopped)
 {
-    DeviceLists const lists = engine->devices();
-    EXPECT_EQ(channelsOf(lists.inputs, sharedserver::lineIn), 4);
-    EXPECT_EQ(channelsOf(lists.inputs, sharedserver::microphone), 1);
-    EXPECT_EQ(channelsOf(lists.inputs, sharedserver::mainMonitor), 2);
-    EXPECT_EQ(channelsOf(lists.inputs, sharedserver::headphonesMonitor), 2);
-    EXPECT_EQ(channelsOf(lists.outputs, sharedserver::headphones), 2);
-    EXPECT_EQ(lists.outputs.size(), 2u);
-}
-
-TEST_F(SharedServer, AnOpenDeviceRunsTheRackIn128FramePeriodsOnceItPlays)
-{
-    ASSERT_TRUE(open(sharedserver::lineIn, sharedserver::mainOutput)) << error;
-    EXPECT_TRUE(changed);
+    ASSERT_TRUE(open(names::lineIn, names::mainOutput)) << error;
     EXPECT_TRUE(engine->running());
     EXPECT_EQ(engine->sampleRate(), 48000.0);
     std::this_thread::sleep_for(100ms);
@@ -143,49 +131,45 @@ TEST_F(SharedServer, AnOpenDeviceRunsTheRackIn128FramePeriodsOnceItPlays)
     EXPECT_EQ(probe->largestBlock, 128);
 
     // The same names again leave the playing device alone.
-    EXPECT_TRUE(open(sharedserver::lineIn, sharedserver::mainOutput, 3));
+    EXPECT_TRUE(open(names::lineIn, names::mainOutput, 3));
     EXPECT_FALSE(changed);
     EXPECT_TRUE(engine->play(error));
     EXPECT_TRUE(audioFlows());
-}
 
-TEST_F(SharedServer, StopClosesTheDeviceSoItMustBeOpenedAgain)
-{
-    ASSERT_TRUE(open(sharedserver::microphone, sharedserver::headphones)) << error;
-    ASSERT_TRUE(engine->play(error)) << error;
-    ASSERT_TRUE(audioFlows());
+    // Stopping closes the device, so it must be opened again.
     engine->stop();
     EXPECT_FALSE(engine->running());
     EXPECT_EQ(engine->sampleRate(), 0.0);
     EXPECT_FALSE(engine->play(error));
     EXPECT_EQ(error, "The audio devices aren't open.");
-    EXPECT_TRUE(open(sharedserver::microphone, sharedserver::headphones));
+    EXPECT_TRUE(open(names::lineIn, names::mainOutput));
     EXPECT_TRUE(changed);
 }
 
 TEST_F(SharedServer, OpeningOtherDevicesClosesThePlayingOneWithoutReportingItStopped)
 {
-    ASSERT_TRUE(open(sharedserver::lineIn, sharedserver::mainOutput)) << error;
-    ASSERT_TRUE(engine->play(error));
-    ASSERT_TRUE(audioFlows());
-    ASSERT_TRUE(open("", ""));  // the defaults
-    EXPECT_TRUE(changed);
-    ASSERT_TRUE(engine->play(error));
-    EXPECT_TRUE(audioFlows());
+    play(names::lineIn, names::mainOutput);
+    play(names::microphone, names::headphones);
+    play("", "");  // the defaults
 
-    EXPECT_FALSE(open("Turntable", sharedserver::mainOutput));
+    EXPECT_FALSE(open("Turntable", names::mainOutput));
     EXPECT_EQ(error, "Couldn't find the input \"Turntable\". Is it plugged in?");
     EXPECT_TRUE(changed);
     EXPECT_FALSE(engine->running());
-    EXPECT_FALSE(open(sharedserver::lineIn, "Nowhere"));
+    EXPECT_FALSE(open(names::lineIn, "Nowhere"));
     EXPECT_EQ(error, "Couldn't find the output \"Nowhere\". Is it plugged in?");
     EXPECT_FALSE(open("Turntable", "Nowhere"));
     EXPECT_EQ(error, "Couldn't find the input \"Turntable\". Is it plugged in?");
     EXPECT_EQ(stopped.get_future().wait_for(100ms), std::future_status::timeout);
 }
 
-TEST_F(PrivateServer, RequestedNamesSelectDevicesByTheLookupRules)
+TEST_F(PrivateServer, ListedInputsShowTheirChannelsAndRequestedNamesSelectDevicesByTheLookupRules)
 {
+    DeviceLists const lists = engine->devices();
+    EXPECT_EQ(channelsOf(lists.inputs, "Line In 1-4"), 4);
+    EXPECT_EQ(channelsOf(lists.inputs, "Monitor of Main Output"), 2);
+    EXPECT_EQ(lists.outputs.size(), 2u);
+
     struct Case {
         std::string input, output, source, sink;
     } const cases[] = {
@@ -201,25 +185,9 @@ TEST_F(PrivateServer, RequestedNamesSelectDevicesByTheLookupRules)
     }
 }
 
-TEST_F(PrivateServer, ADeviceThatStopsOnItsOwnIsReportedAndStaysOpenUntilStopped)
-{
-    ASSERT_TRUE(open("Line In", "Main Output")) << error;
-    ASSERT_TRUE(engine->play(error));
-    ASSERT_TRUE(audioFlows());
-    ASSERT_TRUE(server->pactl({"suspend-sink", "main_output", "1"}));
-    auto sentence = stopped.get_future();
-    ASSERT_EQ(sentence.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(sentence.get(), "The audio device stopped (was it unplugged?).");
-    EXPECT_TRUE(engine->running());
-    engine->stop();
-    EXPECT_FALSE(engine->running());
-}
-
 TEST_F(PrivateServer, ClosingADeviceWhoseServerDiedReturnsPromptly)
 {
-    ASSERT_TRUE(open("Line In", "Main Output")) << error;
-    ASSERT_TRUE(engine->play(error));
-    ASSERT_TRUE(audioFlows());
+    play("Line In", "Main Output");
     server->kill();
     EXPECT_TRUE(returnsPromptly([&] { engine->stop(); }));
     EXPECT_TRUE(returnsPromptly([&] { engine.reset(); }));

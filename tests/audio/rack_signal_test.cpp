@@ -36,16 +36,21 @@ int const oneSecond = 48000;
 
 }  // namespace
 
-TEST(RackSignal, UnityLevelsAndNoPluginsPassTheInputThroughExactly)
+TEST(RackSignal, UnityLevelsPassTheInputThroughExactlyAndPluginsGetBlocksOfAtMost512Frames)
 {
     Rack rack;
     auto const input = ramp(1000);
-    Output fresh(rack, input);
-    EXPECT_EQ(fresh.left, input);
+    EXPECT_EQ(Output(rack, input).left, input);
+
     rack.setLevels(0.0f, -96.0f, 0.0f);
-    Output set(rack, input);
-    EXPECT_EQ(set.left, input);
-    EXPECT_EQ(set.right, input);
+    auto plugin = std::make_shared<TestPlugin>();
+    rack.setSlots({{"a", plugin, false}});
+    Output out(rack, input);
+    EXPECT_EQ(out.left, input);
+    EXPECT_EQ(out.right, input);
+    EXPECT_EQ(plugin->blocks, 2);
+    EXPECT_EQ(plugin->largestBlock, 512);
+    EXPECT_EQ(plugin->smallestBlock, 488);
 }
 
 TEST(RackSignal, GainAndVolumeScaleTheSignalAndMetersReportUnclippedPeaksOnce)
@@ -63,7 +68,6 @@ TEST(RackSignal, GainAndVolumeScaleTheSignalAndMetersReportUnclippedPeaksOnce)
     Output quieter(rack, constant(0.01f, 64));  // a quieter block leaves the peaks alone
     Levels const levels = rack.takeLevels();
     EXPECT_FLOAT_EQ(levels.input, 0.5f * gainOf(12.0f));
-    EXPECT_GT(levels.input, 1.0f);
     EXPECT_FLOAT_EQ(levels.output, 0.5f * gainOf(12.0f) * gainOf(-6.0f));
     Levels const again = rack.takeLevels();
     EXPECT_EQ(again.input, 0.0f);
@@ -74,66 +78,36 @@ TEST(RackSignal, TheGateLetsLoudSoundAndItsTailThroughThenFadesQuietSoundOut)
 {
     Rack rack;
     rack.setLevels(0.0f, -40.0f, 0.0f);
-    Output opened(rack, constant(0.5f, oneSecond / 10));
-    EXPECT_NEAR(opened.left.back(), 0.5f, 1e-4f);
-
+    EXPECT_NEAR(Output(rack, constant(0.5f, oneSecond / 10)).left.back(), 0.5f, 1e-4f);
     // The 100 ms release keeps a quiet tail sounding for a while after the loud part...
-    Output tail(rack, constant(0.001f, oneSecond / 5));
-    EXPECT_NEAR(tail.left.back(), 0.001f, 1e-5f);
+    EXPECT_NEAR(Output(rack, constant(0.001f, oneSecond / 5)).left.back(), 0.001f, 1e-5f);
     // ...until the envelope falls below the threshold and the gain glides to silence.
-    Output faded(rack, constant(0.001f, oneSecond / 2));
-    EXPECT_LT(std::fabs(faded.left.back()), 1e-9f);
+    EXPECT_LT(std::fabs(Output(rack, constant(0.001f, oneSecond / 2)).left.back()), 1e-9f);
     EXPECT_EQ(rack.takeLevels().input, 0.5f);
-
-    Output reopened(rack, constant(0.5f, oneSecond / 20));
-    EXPECT_NEAR(reopened.left.back(), 0.5f, 1e-4f);
+    EXPECT_NEAR(Output(rack, constant(0.5f, oneSecond / 20)).left.back(), 0.5f, 1e-4f);
 }
 
 TEST(RackSignal, GateOffPassesAtFullLevelAtOnceAndOnAgainResumesWhereItWas)
 {
     Rack rack;
     rack.setLevels(0.0f, -95.9f, 0.0f);  // just above the lowest level: the gate is on
-    Output closed(rack, constant(1e-6f, oneSecond));
-    EXPECT_LT(std::fabs(closed.left.back()), 1e-12f);
-
+    EXPECT_LT(std::fabs(Output(rack, constant(1e-6f, oneSecond)).left.back()), 1e-12f);
     rack.setLevels(0.0f, -96.0f, 0.0f);  // off
-    Output open(rack, constant(1e-6f, 8));
-    EXPECT_EQ(open.left.front(), 1e-6f);
-
+    EXPECT_EQ(Output(rack, constant(1e-6f, 8)).left.front(), 1e-6f);
     rack.setLevels(0.0f, -95.9f, 0.0f);
-    Output resumed(rack, constant(1e-6f, 8));
-    EXPECT_LT(std::fabs(resumed.left.front()), 1e-12f);
+    EXPECT_LT(std::fabs(Output(rack, constant(1e-6f, 8)).left.front()), 1e-12f);
 }
 
 TEST(RackSignal, ActiveSlotsRunInChainOrderAndBypassedOrEmptySlotsAreSkipped)
 {
     Rack rack;
-    auto doubler = std::make_shared<TestPlugin>(2.0f, 0.0f);
     auto bypassed = std::make_shared<TestPlugin>(1.0f, 100.0f);
-    auto addOne = std::make_shared<TestPlugin>(1.0f, 1.0f);
-    rack.setSlots({{"a", doubler, false}, {"b", bypassed, true}, {"c", nullptr, false}, {"d", addOne, false}});
+    rack.setSlots({{"a", std::make_shared<TestPlugin>(2.0f, 0.0f), false}, {"b", bypassed, true},
+                   {"c", nullptr, false}, {"d", std::make_shared<TestPlugin>(1.0f, 1.0f), false}});
     Output out(rack, constant(0.25f, 16));
     EXPECT_EQ(out.left, constant(1.5f, 16));
     EXPECT_EQ(out.right, constant(1.5f, 16));
     EXPECT_EQ(bypassed->blocks, 0);
-}
-
-TEST(RackSignal, LongRunsReachPluginsInBlocksOfAtMost512Frames)
-{
-    Rack rack;
-    auto plugin = std::make_shared<TestPlugin>(1.0f, 0.0f);
-    rack.setSlots({{"a", plugin, false}});
-    auto const input = ramp(1000);
-    Output out(rack, input);
-    EXPECT_EQ(out.left, input);
-    EXPECT_EQ(plugin->blocks, 2);
-    EXPECT_EQ(plugin->largestBlock, 512);
-    EXPECT_EQ(plugin->smallestBlock, 488);
-
-    std::vector<float> untouched(4, 7.0f);
-    rack.run(input.data(), untouched.data(), untouched.data(), 0);
-    EXPECT_EQ(untouched, constant(7.0f, 4));
-    EXPECT_EQ(plugin->blocks, 2);
 }
 
 TEST(RackSignal, RunningAChainWithGateAndMetersAllocatesAndFreesNothing)

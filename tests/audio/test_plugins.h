@@ -1,5 +1,5 @@
-// Small plug-ins for the rack and engine tests: each does one plain thing to the signal and keeps a
-// record of what it saw, and of when and on which thread it was destroyed.
+// A small plug-in for the rack and engine tests: does one plain thing to the signal and records the
+// blocks it saw, and when and on which thread it was destroyed.
 #pragma once
 
 #include "plugin/plugin.h"
@@ -7,15 +7,15 @@
 #include <atomic>
 #include <thread>
 
-// Destructions of the plug-ins that share one record.
+// Destructions of the plug-ins that share one record; `misplaced` once one was destroyed on another
+// thread than `controlThread` or in the middle of process().
 struct Destructions {
     std::atomic<int> count{0};
-    // Set when a plug-in was destroyed on another thread than `controlThread`, or in the middle of process().
     std::atomic<bool> misplaced{false};
     std::thread::id controlThread = std::this_thread::get_id();
 };
 
-// Writes input × scale + offset to both outputs and records the blocks it processed.
+// Writes input × scale + offset to both outputs.
 class TestPlugin : public Plugin {
 public:
     explicit TestPlugin(float scale = 1.0f, float offset = 0.0f, Destructions* destructions = nullptr);
