@@ -42,7 +42,7 @@ TEST(RackSignal, UnityLevelsPassTheInputThroughExactlyAndPluginsGetBlocksOfAtMos
     auto const input = ramp(1000);
     EXPECT_EQ(Output(rack, input).left, input);
 
-    rack.setLevels(0.0f, -96.0f, 0.0f);
+    rack.setLevels(0.0f, -96.0f, 0.0f);  // off
     auto plugin = std::make_shared<TestPlugin>();
     rack.setSlots({{"a", plugin, false}});
     Output out(rack, input);

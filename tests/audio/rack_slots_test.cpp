@@ -7,25 +7,13 @@
 #include <memory>
 #include <thread>
 
-namespace {
-
-std::vector<Slot> listOf(std::vector<std::shared_ptr<Plugin>> const& plugins)
-{
-    std::vector<Slot> slots;
-    for (auto const& plugin : plugins)
-        slots.push_back({"slot", plugin, false});
-    return slots;
-}
-
-}  // namespace
-
 TEST(RackSlots, AReplacedListIsFreedAfterTheNextRunOrByAForcedCollectAndPluginsLiveWhileAListHoldsThem)
 {
     Destructions destructions;
     Rack rack;
     auto kept = std::make_shared<TestPlugin>(1.0f, 0.0f, &destructions);
-    rack.setSlots(listOf({kept, std::make_shared<TestPlugin>(1.0f, 0.0f, &destructions)}));
-    rack.setSlots(listOf({kept}));
+    rack.setSlots({{"a", kept, false}, {"b", std::make_shared<TestPlugin>(1.0f, 0.0f, &destructions), false}});
+    rack.setSlots({{"a", kept, false}});
     rack.collect(false);
     EXPECT_EQ(destructions.count, 0);
 
@@ -55,8 +43,8 @@ TEST(RackSlots, ListsSwappedThousandsOfTimesUnderARunningAudioThreadAreFreedOnly
     });
     int const swaps = 5000;
     for (int i = 0; i < swaps; ++i) {
-        rack.setSlots(listOf({std::make_shared<TestPlugin>(1.0f, 0.0f, &destructions),
-                              std::make_shared<TestPlugin>(0.5f, 0.0f, &destructions)}));
+        rack.setSlots({{"a", std::make_shared<TestPlugin>(1.0f, 0.0f, &destructions), false},
+                       {"b", std::make_shared<TestPlugin>(0.5f, 0.0f, &destructions), false}});
         rack.collect(false);
     }
     int const freedWhileRunning = destructions.count;
