@@ -5,9 +5,6 @@
 
 #include <gtest/gtest.h>
 
-using Calls = std::vector<std::string>;
-using Steinberg::ViewRect;
-
 namespace {
 
 std::unique_ptr<Plugin> openedEditor(std::string const& className)
@@ -33,7 +30,7 @@ Calls const closing = {"view.removed", "view.setFrame null", "view.destroyed", "
 
 }  // namespace
 
-TEST(Editor, OpensTheViewInAWindowOfItsSizeAndOnlyRaisesItAfterwards)
+TEST(Editor, OpensTheViewInAWindowOfItsSizeAndClosesOnRequestByTheUserOrWithThePlugIn)
 {
     auto plugin = openedEditor("Separate Controller");
     ASSERT_TRUE(plugin);
@@ -44,23 +41,26 @@ TEST(Editor, OpensTheViewInAWindowOfItsSizeAndOnlyRaisesItAfterwards)
     EXPECT_EQ(recorder().attachedTo, static_cast<void*>(testWindows().open));
 
     std::string error;
-    EXPECT_TRUE(plugin->openEditor(error));
+    EXPECT_TRUE(plugin->openEditor(error));  // an open editor is only raised
     EXPECT_EQ(takeCalls(), (Calls{"window.show"}));
-
     plugin->closeEditor();
     EXPECT_EQ(takeCalls(), closing);
     EXPECT_FALSE(plugin->editorOpen());
-}
 
-TEST(Editor, GivesAViewWithoutSizeADefaultResizableWindow)
-{
-    auto plugin = openedEditor("Resizable Editor");
-    ASSERT_TRUE(plugin);
+    ASSERT_TRUE(plugin->openEditor(error));
+    takeCalls();
+    testWindows().open->onClose();
+    EXPECT_EQ(takeCalls(), closing);
+    EXPECT_FALSE(plugin->editorOpen());
+
+    ASSERT_TRUE(plugin->openEditor(error));
+    takeCalls();
+    plugin.reset();
     Calls const calls = takeCalls();
-    EXPECT_EQ(calls[4], "window.open Resizable Editor 640x400 resizable");
+    EXPECT_EQ(Calls(calls.begin(), calls.begin() + 5), closing);
 }
 
-TEST(Editor, ExplainsWhyNoWindowOpened)
+TEST(Editor, ExplainsWhyNoWindowOpenedAndLetsGoOfTheView)
 {
     for (std::string className : {"Single Component", "No Controller", "Foreign Editor"}) {
         auto plugin = loadRecorder(className);
@@ -82,8 +82,8 @@ TEST(Editor, ExplainsWhyNoWindowOpened)
     ASSERT_TRUE(plugin);
     testWindows().refuse = true;
     EXPECT_EQ(openError(*plugin), "Plugin windows can't be opened on this system yet.");
-    EXPECT_EQ(takeCalls().back(), "view.destroyed");
     testWindows().refuse = false;
+    EXPECT_EQ(takeCalls().back(), "view.destroyed");
 }
 
 TEST(Editor, FollowsTheViewsResizeRequestsOnly)
@@ -93,20 +93,16 @@ TEST(Editor, FollowsTheViewsResizeRequestsOnly)
     Steinberg::IPlugFrame* frame = recorder().frame;
     Steinberg::IPlugView* view = recorder().attachedView;
     ASSERT_TRUE(frame && view);
+    frame->release();  // more often than it was taken: the frame stays
+    frame->release();
     takeCalls();
 
-    ViewRect size{0, 0, 500, 300};
+    Steinberg::ViewRect size{0, 0, 500, 300};
     EXPECT_EQ(frame->resizeView(view, &size), Steinberg::kResultOk);
     EXPECT_EQ(takeCalls(), (Calls{"window.resize 500x300", "view.onSize 500x300"}));
 
     EXPECT_EQ(frame->resizeView(nullptr, &size), Steinberg::kInvalidArgument);
     EXPECT_EQ(frame->resizeView(view, nullptr), Steinberg::kInvalidArgument);
-    auto* stranger = reinterpret_cast<Steinberg::IPlugView*>(frame);
-    EXPECT_EQ(frame->resizeView(stranger, &size), Steinberg::kResultOk);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(frame->addRef(), 1000u);
-        EXPECT_EQ(frame->release(), 1000u);
-    }
     EXPECT_EQ(takeCalls(), Calls{});
 
     plugin->closeEditor();
@@ -115,32 +111,15 @@ TEST(Editor, FollowsTheViewsResizeRequestsOnly)
     EXPECT_EQ(takeCalls(), Calls{});
 }
 
-TEST(Editor, LetsTheViewConstrainTheUsersResize)
+TEST(Editor, GivesAViewWithoutSizeADefaultResizableWindowThatTheViewConstrains)
 {
     auto plugin = openedEditor("Resizable Editor");
     ASSERT_TRUE(plugin);
-    takeCalls();
+    EXPECT_EQ(takeCalls().at(4), "window.open Resizable Editor 640x400 resizable");
     int width = 50;
     int height = 700;
     testWindows().open->onResize(width, height);
     EXPECT_EQ(width, 100);
     EXPECT_EQ(height, 700);
     EXPECT_EQ(takeCalls(), (Calls{"view.checkSizeConstraint", "view.onSize 100x700"}));
-}
-
-TEST(Editor, ClosesWhenTheUserClosesTheWindowOrThePlugInGoes)
-{
-    auto plugin = openedEditor("Separate Controller");
-    ASSERT_TRUE(plugin);
-    takeCalls();
-    testWindows().open->onClose();
-    EXPECT_EQ(takeCalls(), closing);
-    EXPECT_FALSE(plugin->editorOpen());
-
-    std::string error;
-    ASSERT_TRUE(plugin->openEditor(error));
-    takeCalls();
-    plugin.reset();
-    Calls const calls = takeCalls();
-    EXPECT_EQ(Calls(calls.begin(), calls.begin() + 5), closing);
 }

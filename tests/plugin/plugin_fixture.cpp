@@ -7,50 +7,16 @@
 
 #include <dlfcn.h>
 
-std::string testModule(std::string const& name)
-{
-    return std::string(RACKHOST_TEST_MODULES) + "/" + name + ".vst3";
-}
+namespace {
 
-std::string sdkExample(std::string const& name)
+std::unique_ptr<Plugin> load(PluginRef const& ref)
 {
-    return std::string(SDK_EXAMPLE_MODULES) + "/" + name + ".vst3";
-}
-
-PluginRef refOf(std::string const& bundle, std::string const& className)
-{
-    std::string error;
-    for (PluginInfo const& info : scanVst3(bundle, error))
-        if (info.name == className)
-            return {info.format, info.path, info.uid};
-    ADD_FAILURE() << "no class " << className << " in " << bundle << " " << error;
-    return {"vst3", bundle, std::string(32, '0')};
-}
-
-std::unique_ptr<Plugin> loadClass(std::string const& bundle, std::string const& className)
-{
-    std::string error;
-    auto plugin = loadPlugin(refOf(bundle, className), error);
-    if (!plugin)
-        ADD_FAILURE() << error;
-    return plugin;
-}
-
-std::unique_ptr<Plugin> loadRecorder(std::string const& className, std::vector<std::string>* loadCalls)
-{
-    PluginRef const ref = refOf(testModule("recorder"), className);
-    takeCalls();  // the scan's
     std::string error;
     auto plugin = loadPlugin(ref, error);
     if (!plugin)
         ADD_FAILURE() << error;
-    std::vector<std::string> calls = takeCalls();
-    if (loadCalls)
-        *loadCalls = std::move(calls);
     return plugin;
 }
-
-namespace {
 
 void* recorderSymbol(char const* name)
 {
@@ -66,15 +32,51 @@ void* recorderSymbol(char const* name)
 
 }  // namespace
 
+std::string testModule(std::string const& name)
+{
+    return std::string(RACKHOST_TEST_MODULES) + "/" + name + ".vst3";
+}
+
+std::string sdkExample(std::string const& name)
+{
+    return std::string(SDK_EXAMPLE_MODULES) + "/" + name + ".vst3";
+}
+
+PluginRef refOf(std::string const& bundle, std::string const& className)
+{
+    std::string error;
+    for (PluginInfo const& info : scanVst3(bundle, error))
+        if (className.empty() || info.name == className)
+            return {info.format, info.path, info.uid};
+    ADD_FAILURE() << "no class " << className << " in " << bundle << " " << error;
+    return {"vst3", bundle, std::string(32, '0')};
+}
+
+std::unique_ptr<Plugin> loadClass(std::string const& bundle, std::string const& className)
+{
+    return load(refOf(bundle, className));
+}
+
+std::unique_ptr<Plugin> loadRecorder(std::string const& className, Calls* loadCalls)
+{
+    PluginRef const ref = refOf(testModule("recorder"), className);
+    takeCalls();  // the scan's
+    auto plugin = load(ref);
+    if (loadCalls)
+        *loadCalls = recorder().calls;
+    takeCalls();
+    return plugin;
+}
+
 RecorderProbe& recorder()
 {
     static auto* probe = reinterpret_cast<RecorderProbeFunction>(recorderSymbol("recorderProbe"))();
     return *probe;
 }
 
-std::vector<std::string> takeCalls()
+Calls takeCalls()
 {
-    std::vector<std::string> calls;
+    Calls calls;
     calls.swap(recorder().calls);
     return calls;
 }

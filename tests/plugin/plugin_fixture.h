@@ -9,29 +9,22 @@
 #include <string>
 #include <vector>
 
+using Calls = std::vector<std::string>;
+
 std::string testModule(std::string const& name);  // a bundle built in the test tree
 std::string sdkExample(std::string const& name);  // one of the SDK's example plug-ins
 
-// The class called `className` in `bundle`, as a scan describes it.
-PluginRef refOf(std::string const& bundle, std::string const& className);
+// The class called `className` in `bundle` (its first class when empty), as a scan describes it.
+PluginRef refOf(std::string const& bundle, std::string const& className = "");
 // Loads it; a failure fails the test and returns an empty owner.
-std::unique_ptr<Plugin> loadClass(std::string const& bundle, std::string const& className);
+std::unique_ptr<Plugin> loadClass(std::string const& bundle, std::string const& className = "");
 // A recorder class; the log is left empty, and the calls of loading go to `loadCalls` when given.
-std::unique_ptr<Plugin> loadRecorder(std::string const& className, std::vector<std::string>* loadCalls = nullptr);
+std::unique_ptr<Plugin> loadRecorder(std::string const& className, Calls* loadCalls = nullptr);
 
 // The recorder module stays loaded from the first call on, so its log outlives every plug-in.
 RecorderProbe& recorder();
-std::vector<std::string> takeCalls();  // the log so far, which is then cleared
+Calls takeCalls();  // the log so far, which is then cleared
 Steinberg::tresult callHandler(HandlerCall call, unsigned int paramId = 0, double value = 0);
-
-// Built with AddressSanitizer or ThreadSanitizer, which keep freed memory back on purpose.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool sanitized = true;
-#elif defined(__has_feature)
-constexpr bool sanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
-#else
-constexpr bool sanitized = false;
-#endif
 
 // Two input and two output channels of 512 frames.
 struct StereoBlock {
