@@ -23,23 +23,21 @@ void record(std::string what)
 
 }  // namespace
 
-TEST(MainLoop, RunAfterQuitReturnsWithoutRunningAnything)
+TEST(MainLoop, TasksRunInOrderWithoutWaitingThenDueTimersInTheirOrder)
 {
-    mainloop::post([] { record("task"); });
-    mainloop::every(0, [] { record("timer"); });
-    mainloop::quit();
-    mainloop::run();
-    EXPECT_TRUE(seen.empty());
-}
-
-TEST(MainLoop, TasksPostedBeforeRunRunInOrderWithoutWaiting)
-{
-    mainloop::post([] { record("a"); });
+    mainloop::every(0, [] { record("timer 1"); });
+    mainloop::every(0, [] {
+        record("timer 2");
+        mainloop::quit();
+    });
+    mainloop::post([] {
+        record("a");
+        mainloop::post([] { record("posted by a"); });
+    });
     mainloop::post([] { record("b"); });
-    mainloop::post([] { mainloop::quit(); });
     auto const start = Clock::now();
     mainloop::run();
-    EXPECT_EQ(seen, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "posted by a", "timer 1", "timer 2"}));
     EXPECT_LT(Clock::now() - start, 500ms);
 }
 
@@ -52,85 +50,37 @@ TEST(MainLoop, TasksQueuedBehindQuitAreDroppedAndNoTimerFires)
     EXPECT_EQ(seen, (std::vector<std::string>{"before", "quit task ends"}));
 }
 
-TEST(MainLoop, TasksPostedByATaskJoinThePhaseBeforeTimers)
-{
-    mainloop::every(0, [] {
-        record("timer");
-        mainloop::quit();
-    });
-    mainloop::post([] {
-        record("first");
-        mainloop::post([] { record("posted by first"); });
-    });
-    mainloop::post([] { record("second"); });
-    mainloop::run();
-    EXPECT_EQ(seen, (std::vector<std::string>{"first", "second", "posted by first", "timer"}));
-}
-
-TEST(MainLoop, DueTimersFireInRegistrationOrder)
-{
-    mainloop::every(0, [] { record("first"); });
-    mainloop::every(0, [] { record("second"); });
-    mainloop::every(0, [] { mainloop::quit(); });
-    mainloop::run();
-    EXPECT_EQ(seen, (std::vector<std::string>{"first", "second"}));
-}
-
-TEST(MainLoop, TimerFiresOnePeriodAfterRegistrationAndRepeats)
+TEST(MainLoop, TimerFiresEveryPeriodFromRegistrationAndOnlyOnceWhenOverdue)
 {
     std::vector<Clock::time_point> firings;
     auto const start = Clock::now();
     mainloop::every(40, [&] {
         firings.push_back(Clock::now());
-        if (firings.size() == 3)
+        if (firings.size() == 2)  // holds the loop for five periods
+            mainloop::post([] { std::this_thread::sleep_for(200ms); });
+        if (firings.size() == 4)
             mainloop::quit();
     });
     mainloop::run();
-    ASSERT_EQ(firings.size(), 3u);
+    ASSERT_EQ(firings.size(), 4u);
     EXPECT_GE(firings[0] - start, 40ms);
-    EXPECT_GE(firings[1] - firings[0], 40ms);
-    EXPECT_GE(firings[2] - firings[1], 40ms);
-    EXPECT_LT(firings[2] - start, 5s);
+    for (std::size_t i = 1; i < firings.size(); ++i)
+        EXPECT_GE(firings[i] - firings[i - 1], 40ms) << i;
+    EXPECT_LT(firings[3] - start, 5s);
 }
 
-TEST(MainLoop, OverdueTimerFiresOnceNotOncePerMissedPeriod)
-{
-    int fired = 0;
-    mainloop::every(10, [&] { ++fired; });
-    mainloop::post([] { std::this_thread::sleep_for(120ms); });
-    mainloop::post([&] {});
-    // After the long task the timer is due once; it re-arms 10 ms ahead, so this pass sees one firing.
-    mainloop::every(0, [&] { mainloop::quit(); });
-    mainloop::run();
-    EXPECT_EQ(fired, 1);
-}
-
-TEST(MainLoop, QuitFromAnotherThreadEndsALongWait)
+TEST(MainLoop, ATaskOrAQuitFromAnotherThreadEndsALongWait)
 {
     mainloop::every(60'000, [] { record("never"); });
-    std::thread stopper([] {
+    std::thread other([] {
+        std::this_thread::sleep_for(50ms);
+        mainloop::post([] { record("from thread"); });
         std::this_thread::sleep_for(50ms);
         mainloop::quit();
     });
     auto const start = Clock::now();
     mainloop::run();
-    stopper.join();
-    EXPECT_LT(Clock::now() - start, 900ms);
-    EXPECT_TRUE(seen.empty());
-}
-
-TEST(MainLoop, TaskPostedFromAnotherThreadWakesTheLoop)
-{
-    std::thread poster([] {
-        std::this_thread::sleep_for(50ms);
-        mainloop::post([] {
-            record("from thread");
-            mainloop::quit();
-        });
-    });
-    auto const start = Clock::now();
-    mainloop::run();
-    poster.join();
+    other.join();
     EXPECT_EQ(seen, (std::vector<std::string>{"from thread"}));
     EXPECT_LT(Clock::now() - start, 900ms);
 }
@@ -149,15 +99,4 @@ TEST(MainLoop, ManyThreadsPostingLoseNoTask)
     mainloop::post([] { mainloop::quit(); });
     mainloop::run();
     EXPECT_EQ(ran, 4000);
-}
-
-TEST(MainLoop, EscapingExceptionLeavesRunAndKeepsTheRestQueued)
-{
-    mainloop::post([] { throw std::runtime_error("boom"); });
-    mainloop::post([] { record("left queued"); });
-    EXPECT_THROW(mainloop::run(), std::runtime_error);
-    EXPECT_TRUE(seen.empty());
-    mainloop::post([] { mainloop::quit(); });
-    mainloop::run();
-    EXPECT_EQ(seen, (std::vector<std::string>{"left queued"}));
 }

@@ -1,5 +1,5 @@
-// The real rackhost binary as a child process, driven over pipes the way a controller drives it
-// (or any other program the tests need running beside it).
+// The real rackhost binary (or another program the tests need beside it) as a child process, driven over
+// pipes the way a controller drives it.
 #pragma once
 
 #include <chrono>
@@ -13,12 +13,10 @@ class Program {
 public:
     struct Options {
         std::vector<std::string> args = {};
-        // "NAME=value" entries that replace or add to the environment of the child.
-        std::vector<std::string> env = {};
         // When set, standard output goes to this file instead of a pipe.
         std::string outputFile = {};
         // Another program than rackhost, found on PATH.
-        std::string executable = {};
+        std::string executable = RACKHOST_BINARY;
     };
 
     Program();
@@ -30,7 +28,7 @@ public:
 
     // Raw bytes to standard input; write() adds the line break.
     void type(std::string const& bytes);
-    void write(std::string const& line);
+    void write(std::string const& line) { type(line + "\n"); }
     void closeInput();
 
     // The next line on standard output without its "\n", or "(no line)" when none came in time.
@@ -38,8 +36,6 @@ public:
     // Sends one command line and returns the next line that isn't an event; events met on the way are
     // kept for events().
     std::string ask(std::string const& command, std::chrono::milliseconds timeout = 10s);
-    // Every line that arrives within the period.
-    std::vector<std::string> linesDuring(std::chrono::milliseconds period);
     // The events ask() kept, then every line that arrives within the period.
     std::vector<std::string> events(std::chrono::milliseconds period);
 
@@ -49,8 +45,6 @@ public:
     std::string errors();
 
 private:
-    bool fill(std::chrono::steady_clock::time_point deadline);
-
     pid_t pid = -1;
     int input = -1;
     int output = -1;
@@ -60,7 +54,9 @@ private:
     int status = -1;
 };
 
-// The path of the binary under test.
-std::string programPath();
+// The reply to command `id` (JSON text) that succeeded without a result.
+std::string ok(std::string const& id);
+// Whether `reply` answers command `id` with a slot's state.
+bool isState(std::string const& reply, int id);
 // Runs "--scan <module>" and returns the first description it prints, as JSON text.
 std::string descriptionOf(std::string const& module);
