@@ -57,8 +57,7 @@ std::string slotOf(std::string const& module)
 // A four-second sine tone played into a sink; the player is stopped when the object goes.
 struct Tone : Program {
     explicit Tone(std::string const& sink)
-        : Program({.args = {"--raw", "--format=float32le", "--rate=48000", "--channels=1", "--device=" + sink},
-                   .executable = "pacat"})
+        : Program({"--raw", "--format=float32le", "--rate=48000", "--channels=1", "--device=" + sink}, "pacat")
     {
         std::string samples;
         for (int frame = 0; frame < 48000 * 4; ++frame) {

@@ -30,27 +30,22 @@ std::chrono::milliseconds until(Clock::time_point deadline)
 
 }  // namespace
 
-Program::Program() : Program(Options{}) {}
-
-Program::Program(Options options)
+Program::Program(std::vector<std::string> args, std::string const& executable)
 {
     int in[2], out[2], err[2];
     checked(pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0, "make pipes");
     // A program that went away must not kill the test with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
-    options.args.insert(options.args.begin(), options.executable);
+    args.insert(args.begin(), executable);
     std::vector<char*> argv;
-    for (std::string& arg : options.args)
+    for (std::string& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
 
     pid = fork();
     checked(pid >= 0, "fork");
     if (pid == 0) {
-        int const stdoutFd = options.outputFile.empty()
-                                 ? out[1]
-                                 : open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (dup2(in[0], 0) >= 0 && dup2(stdoutFd, 1) >= 0 && dup2(err[1], 2) >= 0)
+        if (dup2(in[0], 0) >= 0 && dup2(out[1], 1) >= 0 && dup2(err[1], 2) >= 0)
             execvp(argv[0], argv.data());
         _exit(127);
     }
@@ -164,6 +159,6 @@ bool isState(std::string const& reply, int id)
 
 std::string descriptionOf(std::string const& module)
 {
-    Program scan({.args = {"--scan", module}});
+    Program scan({"--scan", module});
     return nlohmann::json::parse(scan.line()).at("plugins").at(0).dump();
 }

@@ -11,16 +11,8 @@ using namespace std::chrono_literals;
 
 class Program {
 public:
-    struct Options {
-        std::vector<std::string> args = {};
-        // When set, standard output goes to this file instead of a pipe.
-        std::string outputFile = {};
-        // Another program than rackhost, found on PATH.
-        std::string executable = RACKHOST_BINARY;
-    };
-
-    Program();
-    explicit Program(Options options);
+    // Runs rackhost, or another program found on PATH, with these arguments.
+    explicit Program(std::vector<std::string> args = {}, std::string const& executable = RACKHOST_BINARY);
     // Kills the child by its PID if it still runs.
     ~Program();
     Program(Program const&) = delete;
