@@ -8,6 +8,8 @@ cd "$(dirname "$0")/.."
 bash scripts/tools.sh test
 deps=$(bash scripts/deps.sh)
 jobs=$(nproc)
+# The sanitizers find llvm-symbolizer here, so their reports name files and lines.
+export PATH=/usr/lib/llvm-14/bin:$PATH
 
 configure_and_build() {
   local dir=$1
