@@ -28,6 +28,12 @@ int widestFormat(ma_device_info const& info)
 
 }  // namespace
 
+bool enumerate(ma_context& context, DeviceArrays& found)
+{
+    return ma_context_get_devices(&context, &found.playback, &found.playbackCount, &found.capture,
+                                  &found.captureCount) == MA_SUCCESS;
+}
+
 bool contains(std::string const& text, std::string const& part)
 {
     return lowered(text).find(lowered(part)) != std::string::npos;
@@ -64,20 +70,16 @@ DeviceLists Engine::devices()
     DeviceLists lists;
     if (!impl->contextReady)
         return lists;
-    ma_device_info* playbackInfos = nullptr;
-    ma_device_info* captureInfos = nullptr;
-    ma_uint32 playbackCount = 0;
-    ma_uint32 captureCount = 0;
-    if (ma_context_get_devices(&impl->audioContext, &playbackInfos, &playbackCount, &captureInfos,
-                               &captureCount) != MA_SUCCESS)
+    DeviceArrays found;
+    if (!enumerate(impl->audioContext, found))
         return lists;
 
-    for (ma_device_info const& entry : std::span(captureInfos, captureCount)) {
+    for (ma_device_info const& entry : std::span(found.capture, found.captureCount)) {
         ma_device_info queried = entry;
         ma_context_get_device_info(&impl->audioContext, ma_device_type_capture, &queried.id, &queried);
         lists.inputs.push_back({entry.name, widestFormat(queried)});
     }
-    for (ma_device_info const& entry : std::span(playbackInfos, playbackCount))
+    for (ma_device_info const& entry : std::span(found.playback, found.playbackCount))
         lists.outputs.push_back({entry.name, 2});
     return lists;
 }

@@ -136,22 +136,18 @@ bool Engine::open(std::string const& input, int channel, std::string const& outp
         error = "The system's audio isn't available.";
         return false;
     }
-    ma_device_info* playbackInfos = nullptr;
-    ma_device_info* captureInfos = nullptr;
-    ma_uint32 playbackCount = 0;
-    ma_uint32 captureCount = 0;
-    if (ma_context_get_devices(&engine.audioContext, &playbackInfos, &playbackCount, &captureInfos,
-                               &captureCount) != MA_SUCCESS) {
+    DeviceArrays found;
+    if (!enumerate(engine.audioContext, found)) {
         error = "Couldn't list the audio devices.";
         return false;
     }
     ma_device_info const* inputInfo = nullptr;
-    if (!input.empty() && !(inputInfo = ::find(captureInfos, captureCount, input))) {
+    if (!input.empty() && !(inputInfo = ::find(found.capture, found.captureCount, input))) {
         error = "Couldn't find the input \"" + input + "\". Is it plugged in?";
         return false;
     }
     ma_device_info const* outputInfo = nullptr;
-    if (!output.empty() && !(outputInfo = ::find(playbackInfos, playbackCount, output))) {
+    if (!output.empty() && !(outputInfo = ::find(found.playback, found.playbackCount, output))) {
         error = "Couldn't find the output \"" + output + "\". Is it plugged in?";
         return false;
     }

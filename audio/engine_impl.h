@@ -39,6 +39,17 @@ struct Engine::Impl {
     static void notification(ma_device_notification const* notification);
 };
 
+// The devices the library enumerates; the arrays belong to the context until its next enumeration.
+struct DeviceArrays {
+    ma_device_info* playback = nullptr;
+    ma_uint32 playbackCount = 0;
+    ma_device_info* capture = nullptr;
+    ma_uint32 captureCount = 0;
+};
+
+// False when the library can't enumerate.
+bool enumerate(ma_context& context, DeviceArrays& found);
+
 // Whether `text` contains `part`, ignoring the case of ASCII letters.
 bool contains(std::string const& text, std::string const& part);
 

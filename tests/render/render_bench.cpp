@@ -1,6 +1,7 @@
 // Render time of a 60 s, 48 kHz file through the pass-through module, against a loop that only decodes
 // and encodes the same file with the same library (what the render can't beat).
 #include "host/render.h"
+#include "program.h"
 #include "render_files.h"
 
 #include <gtest/gtest.h>
@@ -58,7 +59,7 @@ int main()
     std::string const in = dir.file("in.wav");
     std::string const out = dir.file("out.wav");
     writeFloatWav(in, 48000, 1, tone(48000, 48000 * 60, 0.5f));
-    std::string description = descriptionOf(TEST_MODULES "/passthrough.vst3");
+    std::string description = descriptionOf(RACKHOST_TEST_MODULES "/passthrough.vst3");
     std::string program = "rackhost", mode = "--render";
     std::vector<char*> argv{program.data(), mode.data(), description.data(), const_cast<char*>(in.c_str()),
                             const_cast<char*>(out.c_str()), nullptr};

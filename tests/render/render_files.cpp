@@ -1,8 +1,5 @@
-// Audio files and plug-in descriptions for the render tests.
+// Audio files for the render tests.
 #include "render_files.h"
-
-#include "host/protocol.h"
-#include "plugin/vst3.h"
 
 #include <gtest/gtest.h>
 #include <miniaudio.h>
@@ -80,15 +77,4 @@ std::vector<float> tone(std::uint32_t rate, std::uint64_t frames, float amplitud
     for (std::uint64_t i = 0; i < frames; ++i)
         samples[i] = amplitude * std::sin(2.0f * 3.14159265f * 440.0f * static_cast<float>(i) / static_cast<float>(rate));
     return samples;
-}
-
-std::string descriptionOf(std::string const& bundle)
-{
-    std::string error;
-    std::vector<PluginInfo> const found = scanVst3(bundle, error);
-    if (found.empty()) {
-        ADD_FAILURE() << "no effect class in " << bundle << ": " << error;
-        return "{}";
-    }
-    return toJson(found.front()).dump();
 }

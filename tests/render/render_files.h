@@ -1,5 +1,5 @@
-// Audio files and plug-in descriptions for the render tests: written and read back with miniaudio,
-// converted and inspected with sox as an independent tool.
+// Audio files for the render tests: written and read back with miniaudio, converted and inspected with
+// sox as an independent tool.
 #pragma once
 
 #include <cstdint>
@@ -33,5 +33,3 @@ Audio decodeFile(std::string const& path, bool mono = false);
 std::string shell(std::string const& command);
 // A sine of the given length and amplitude.
 std::vector<float> tone(std::uint32_t rate, std::uint64_t frames, float amplitude);
-// The description "--scan" prints for the first effect class of a bundle.
-std::string descriptionOf(std::string const& bundle);

@@ -1,5 +1,6 @@
 // "--render" over real audio files and real plug-in modules, as a user of the command line sees it.
 #include "host/render.h"
+#include "program.h"
 #include "render_files.h"
 #include "tests/support/heap_use.h"
 
@@ -10,8 +11,8 @@
 
 namespace {
 
-std::string const PASSTHROUGH = TEST_MODULES "/passthrough.vst3";
-std::string const ADELAY = SDK_EXAMPLES "/adelay.vst3";
+std::string const PASSTHROUGH = RACKHOST_TEST_MODULES "/passthrough.vst3";
+std::string const ADELAY = SDK_EXAMPLE_MODULES "/adelay.vst3";
 std::string const USAGE = "--render <plugin json> <in.wav> <out.wav> [--state <file>] [--save-state <file>]\n";
 
 struct Outcome {
@@ -92,7 +93,7 @@ TEST_F(Render, FailuresWhileRunningSayWhatFailedWithCodeOne)
         {{"{}", in, out}, "This system can't load  plugins.\n"},
         {{passthrough, in, out, "--state", missing}, "Couldn't set the state from " + missing + "\n"},
         {{passthrough, in, out, "--state", in}, "Couldn't set the state from " + in + "\n"},
-        {{descriptionOf(TEST_MODULES "/picky-rate.vst3"), at44100, out}, "Couldn't prepare the plugin at 44100 Hz\n"},
+        {{descriptionOf(RACKHOST_TEST_MODULES "/picky-rate.vst3"), at44100, out}, "Couldn't prepare the plugin at 44100 Hz\n"},
         {{passthrough, in, noFolder}, "Couldn't write " + noFolder + "\n"},
     };
     for (Case const& c : cases) {
