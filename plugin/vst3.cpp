@@ -373,11 +373,14 @@ bool Vst3Plugin::openEditor(std::string& error)
         error = name_ + " has no window to open here.";
         return false;
     }
-    ViewRect size;
-    if (view->getSize(&size) != kResultOk)
-        size = ViewRect{0, 0, 640, 400};
-    bool const resizable = view->canResize() == kResultTrue;
-    window = openWindow(name_, size.getWidth(), size.getHeight(), resizable);
+    // Only then is the view asked its size: some views crash when they can't reach a display.
+    if (canOpenWindows()) {
+        ViewRect size;
+        if (view->getSize(&size) != kResultOk)
+            size = ViewRect{0, 0, 640, 400};
+        bool const resizable = view->canResize() == kResultTrue;
+        window = openWindow(name_, size.getWidth(), size.getHeight(), resizable);
+    }
     if (!window) {
         view = nullptr;
         error = "Plugin windows can't be opened on this system yet.";

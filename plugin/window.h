@@ -20,5 +20,7 @@ public:
     std::function<void(int& width, int& height)> onResize;
 };
 
+// Whether this system can make windows at all.
+bool canOpenWindows();
 // A native window of the given client size, not yet shown; empty when no window can be made.
 std::unique_ptr<Window> openWindow(std::string const& title, int width, int height, bool resizable);

@@ -35,6 +35,11 @@ TestWindows& testWindows()
     return windows;
 }
 
+bool canOpenWindows()
+{
+    return !testWindows().refuse;
+}
+
 std::unique_ptr<Window> openWindow(std::string const& title, int width, int height, bool resizable)
 {
     note("window.open " + title + " " + std::to_string(width) + "x" + std::to_string(height) +
