@@ -84,6 +84,7 @@ private:
     bool findController();
     void connectController();
     void stopProcessing();
+    bool savesNothing();
     void arrangeBuses();
     void copyInput(float const* const* inputs, int frames);
     void copyOutput(bool processed, float const* const* inputs, float* const* outputs, int frames);
@@ -343,17 +344,28 @@ std::vector<unsigned char> Vst3Plugin::state()
     return pack(*componentStream, *controllerStream);
 }
 
+bool Vst3Plugin::savesNothing()
+{
+    auto stream = owned(new MemoryStream);
+    component->getState(stream);
+    return stream->getSize() == 0;
+}
+
 bool Vst3Plugin::setState(std::vector<unsigned char> const& bytes)
 {
     std::optional<StateChunks> chunks = unpack(bytes);
     if (!chunks)
         return false;
     auto componentStream = readStream(chunks->component);
-    if (component->setState(componentStream) != kResultOk)
+    bool const taken = component->setState(componentStream) == kResultOk;
+    // A component that saves nothing often refuses the empty state it saved itself; it already holds it.
+    if (!taken && !(chunks->component.empty() && savesNothing()))
         return false;
     if (controller) {
-        componentStream->seek(0, IBStream::kIBSeekSet, nullptr);
-        controller->setComponentState(componentStream);
+        if (taken) {
+            componentStream->seek(0, IBStream::kIBSeekSet, nullptr);
+            controller->setComponentState(componentStream);
+        }
         if (!chunks->controller.empty())
             controller->setState(readStream(chunks->controller));
     }
