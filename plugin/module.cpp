@@ -6,8 +6,12 @@
 
 VST3::Hosting::Module::Ptr openModule(std::string const& path, std::string& error)
 {
+    // Shell completion ends a bundle path with "/", which the loader would read as an empty bundle name.
+    std::string bundle = path;
+    while (bundle.size() > 1 && bundle.back() == '/')
+        bundle.pop_back();
     try {
-        return VST3::Hosting::Module::create(path, error);
+        return VST3::Hosting::Module::create(bundle, error);
     } catch (std::filesystem::filesystem_error const& e) {
         error = e.what();
         return nullptr;
