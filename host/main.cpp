@@ -60,7 +60,7 @@ int scan(std::string const& path)
     send({{"event", "ready"}});
     mainloop::run();
     host.reset();
-    std::fflush(stdout);
+    std::fflush(stdout);  // what plug-ins printed; our own lines are flushed as they go
     std::_Exit(0);
 }
 
@@ -68,6 +68,7 @@ int scan(std::string const& path)
 
 int main(int argc, char** argv)
 {
+    reserveStandardOutput();
     std::string const first = argc > 1 ? argv[1] : "";
     if (argc > 2 && first == "--scan")
         return scan(argv[2]);

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <unistd.h>
 
 namespace {
 
@@ -19,7 +21,31 @@ int sextet(char c)
     return at ? static_cast<int>(at - ALPHABET) : -1;
 }
 
+// Where send() writes: standard output, or the copy of it that reserveStandardOutput() kept.
+std::FILE* ownLines = stdout;
+
 }  // namespace
+
+void reserveStandardOutput()
+{
+    int const kept = fcntl(1, F_DUPFD_CLOEXEC, 3);
+    if (kept < 0)
+        return;  // no standard output to keep
+    std::FILE* stream = fdopen(kept, "w");
+    if (!stream) {
+        close(kept);
+        return;
+    }
+    std::fflush(stdout);
+    if (dup2(2, 1) < 0) {  // no standard error either: plug-ins then print into nothing
+        int const nothing = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        dup2(nothing, 1);
+        close(nothing);
+    }
+    // Line by line, so what a plug-in prints is on standard error before the process ends at once.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    ownLines = stream;
+}
 
 void send(nlohmann::json const& message)
 {
@@ -27,9 +53,9 @@ void send(nlohmann::json const& message)
     std::string const text = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     static std::mutex lock;
     std::lock_guard<std::mutex> held(lock);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::fwrite(text.data(), 1, text.size(), ownLines);
+    std::fputc('\n', ownLines);
+    std::fflush(ownLines);
 }
 
 std::string base64(std::vector<unsigned char> const& bytes)

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// Keeps standard output for send() alone and points descriptor 1 at standard error, so text that
+// plug-ins print can't reach the reader of our lines. Call once, before any module is opened.
+void reserveStandardOutput();
 // Writes one JSON value as one line (keys sorted, invalid UTF-8 replaced) and flushes; any thread.
 void send(nlohmann::json const& message);
 
