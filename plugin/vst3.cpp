@@ -385,7 +385,7 @@ bool Vst3Plugin::openEditor(std::string& error)
         error = name_ + " has no window to open here.";
         return false;
     }
-    // Only then is the view asked its size: some views crash when they can't reach a display.
+    // The view is asked its size only once a window can be made: some views crash without a display.
     if (canOpenWindows()) {
         ViewRect size;
         if (view->getSize(&size) != kResultOk)
