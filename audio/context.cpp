@@ -2,13 +2,15 @@
 // while no device is open when it may have outlived its sound server.
 #include "audio/engine_impl.h"
 
+#include <cstddef>
+
 namespace {
 
 // The backend the default order tries first; the context falls back past it only when it's unreachable.
 ma_backend preferredBackend()
 {
     ma_backend backends[MA_BACKEND_COUNT];
-    size_t count = 0;
+    std::size_t count = 0;
     if (ma_get_enabled_backends(backends, MA_BACKEND_COUNT, &count) != MA_SUCCESS || count == 0)
         return ma_backend_null;
     return backends[0];

@@ -1,5 +1,6 @@
 // The engine: one full-duplex device opened by name, started and closed on the control thread,
-// feeding the rack from the library's data callback and reporting a device that stops on its own.
+// feeding the rack from the library's data callback and reporting a device that stops on its own or
+// goes quiet.
 #include "audio/engine_impl.h"
 
 #include <algorithm>

@@ -34,6 +34,7 @@ struct Engine::Impl {
     Engine* owner = nullptr;
     // Data callbacks run so far; `watch` reads it on the control thread to tell a device that went quiet.
     std::atomic<std::uint64_t> periods{0};
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "the data callback counts without a lock");
     // Control thread: whether the started device is watched, whether it delivered a period yet, and the
     // count `watch` last saw with the time it saw it change.
     bool watching = false;
