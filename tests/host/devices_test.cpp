@@ -191,7 +191,14 @@ TEST(Devices, AServerThatDiesIsReportedAsAStoppedDeviceAndOneStartedAgainIsPlaye
     ASSERT_EQ(host.play("Monitor of Speakers", "Headphones", slotOf(PASS_THROUGH)), ok("2"));
     Tone tone("speakers");
     EXPECT_TRUE(host.hearsATone());
-    EXPECT_EQ(host.ask(R"({"cmd":"quit","id":7})"), ok("7"));
+
+    // A server that restarts while nothing plays is found again too.
+    EXPECT_EQ(host.ask(R"({"cmd":"stop","id":7})"), ok("7"));
+    server.kill();
+    server.start();
+    EXPECT_EQ(host.ask(R"({"cmd":"devices","id":8})"), serverDevices(8));
+    server.kill();
+    EXPECT_EQ(host.ask(R"({"cmd":"quit","id":9})"), ok("9"));
     EXPECT_EQ(host.exitCode(), 0);
 }
 
