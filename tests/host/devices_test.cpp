@@ -170,7 +170,7 @@ TEST(Devices, AServerThatDiesIsReportedAsAStoppedDeviceAndOneStartedAgainIsPlaye
         ASSERT_TRUE(host.hearsATone());
         server.kill();
     }
-    // The library never learns of it: the callback just stops, which the host notices within seconds.
+    // The audio library sends no notice of it: the callback just stops, which the host notices in seconds.
     std::string next;
     for (auto const deadline = std::chrono::steady_clock::now() + 5s;
          (next = host.line()).starts_with(R"({"event":"levels")") && std::chrono::steady_clock::now() < deadline;) {
