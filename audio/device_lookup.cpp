@@ -65,21 +65,55 @@ ma_device_info const* find(ma_device_info const* infos, unsigned int count, std:
     return nullptr;
 }
 
-DeviceLists Engine::devices()
+bool Engine::Impl::lookUp(std::string const& input, std::string const& output, ma_device_info const*& inputInfo,
+                          ma_device_info const*& outputInfo, std::string& error)
+{
+    if (!contextReady) {
+        error = "The system's audio isn't available.";
+        return false;
+    }
+    DeviceArrays found;
+    if (!enumerate(audioContext, found)) {
+        error = "Couldn't list the audio devices.";
+        return false;
+    }
+    inputInfo = input.empty() ? nullptr : ::find(found.capture, found.captureCount, input);
+    if (!input.empty() && !inputInfo) {
+        error = "Couldn't find the input \"" + input + "\". Is it plugged in?";
+        return false;
+    }
+    outputInfo = output.empty() ? nullptr : ::find(found.playback, found.playbackCount, output);
+    if (!output.empty() && !outputInfo) {
+        error = "Couldn't find the output \"" + output + "\". Is it plugged in?";
+        return false;
+    }
+    return true;
+}
+
+DeviceLists Engine::Impl::list()
 {
     DeviceLists lists;
-    if (!impl->contextReady)
-        return lists;
     DeviceArrays found;
-    if (!enumerate(impl->audioContext, found))
+    if (!contextReady || !enumerate(audioContext, found))
         return lists;
 
     for (ma_device_info const& entry : std::span(found.capture, found.captureCount)) {
         ma_device_info queried = entry;
-        ma_context_get_device_info(&impl->audioContext, ma_device_type_capture, &queried.id, &queried);
+        ma_context_get_device_info(&audioContext, ma_device_type_capture, &queried.id, &queried);
         lists.inputs.push_back({entry.name, widestFormat(queried)});
     }
     for (ma_device_info const& entry : std::span(found.playback, found.playbackCount))
         lists.outputs.push_back({entry.name, 2});
+    return lists;
+}
+
+DeviceLists Engine::devices()
+{
+    DeviceLists lists;
+    // A context that lists nothing at all is as good as one that can't list: worth one fresh try.
+    impl->withLiveContext([&] {
+        lists = impl->list();
+        return !lists.inputs.empty() || !lists.outputs.empty();
+    });
     return lists;
 }

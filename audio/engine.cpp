@@ -1,5 +1,6 @@
 // The engine: one full-duplex device opened by name, started and closed on the control thread,
-// feeding the rack from the library's data callback and reporting a device that stops on its own.
+// feeding the rack from the library's data callback and reporting a device that stops on its own or
+// goes quiet.
 #include "audio/engine_impl.h"
 
 #include <algorithm>
@@ -7,7 +8,15 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 std::string const stoppedSentence = "The audio device stopped (was it unplugged?).";
+
+// A period lasts a few milliseconds and a server keeps a stream fed well within its buffer, so a second
+// without one means the device is gone (while still short enough to tell the user promptly). A server
+// can take a few seconds to start a new stream, so the first period may come later.
+constexpr auto quietLimit = std::chrono::seconds(1);
+constexpr auto firstPeriodLimit = std::chrono::seconds(5);
 
 ma_device_config duplexConfig(Engine::Impl* impl, ma_device_info const* input, ma_device_info const* output)
 {
@@ -58,6 +67,7 @@ void Engine::Impl::close()
     ma_device_stop(&device);
     ma_device_uninit(&device);
     deviceOpen = false;
+    watching = false;
     closing = false;
 }
 
@@ -65,6 +75,7 @@ void Engine::Impl::close()
 void Engine::Impl::callback(ma_device* device, void* output, void const* input, ma_uint32 frameCount)
 {
     Impl& engine = *static_cast<Impl*>(device->pUserData);
+    ++engine.periods;
     auto* out = static_cast<float*>(output);
     auto const* in = static_cast<float const*>(input);
     std::size_t const outChannels = device->playback.channels;
@@ -111,14 +122,13 @@ Engine::Engine(Rack& rack) : impl(std::make_unique<Impl>())
 {
     impl->rack = &rack;
     impl->owner = this;
-    impl->contextReady = ma_context_init(nullptr, 0, nullptr, &impl->audioContext) == MA_SUCCESS;
+    impl->openContext();
 }
 
 Engine::~Engine()
 {
     impl->close();
-    if (impl->contextReady)
-        ma_context_uninit(&impl->audioContext);
+    impl->closeContext();
 }
 
 bool Engine::open(std::string const& input, int channel, std::string const& output, bool& changed,
@@ -132,23 +142,11 @@ bool Engine::open(std::string const& input, int channel, std::string const& outp
 
     engine.close();
     changed = true;
-    if (!engine.contextReady) {
-        error = "The system's audio isn't available.";
-        return false;
-    }
-    DeviceArrays found;
-    if (!enumerate(engine.audioContext, found)) {
-        error = "Couldn't list the audio devices.";
-        return false;
-    }
     ma_device_info const* inputInfo = nullptr;
-    if (!input.empty() && !(inputInfo = ::find(found.capture, found.captureCount, input))) {
-        error = "Couldn't find the input \"" + input + "\". Is it plugged in?";
-        return false;
-    }
     ma_device_info const* outputInfo = nullptr;
-    if (!output.empty() && !(outputInfo = ::find(found.playback, found.playbackCount, output))) {
-        error = "Couldn't find the output \"" + output + "\". Is it plugged in?";
+    std::string failure;
+    if (!engine.withLiveContext([&] { return engine.lookUp(input, output, inputInfo, outputInfo, failure); })) {
+        error = failure;
         return false;
     }
 
@@ -177,6 +175,10 @@ bool Engine::play(std::string& error)
         error = "Couldn't start the audio devices.";
         return false;
     }
+    impl->watching = true;
+    impl->delivered = false;
+    impl->periodsSeen = impl->periods;
+    impl->seenAt = Clock::now();
     return true;
 }
 
@@ -193,4 +195,25 @@ bool Engine::running() const
 double Engine::sampleRate() const
 {
     return impl->deviceOpen ? static_cast<double>(impl->device.sampleRate) : 0.0;
+}
+
+void Engine::watch()
+{
+    Impl& engine = *impl;
+    if (!engine.watching)
+        return;
+    Clock::time_point const now = Clock::now();
+    std::uint64_t const periods = engine.periods;
+    if (periods != engine.periodsSeen) {
+        engine.periodsSeen = periods;
+        engine.seenAt = now;
+        engine.delivered = true;
+        return;
+    }
+    if (now - engine.seenAt < (engine.delivered ? quietLimit : firstPeriodLimit))
+        return;
+    engine.watching = false;
+    engine.lostOnContext = true;
+    if (onStopped)
+        onStopped(stoppedSentence);
 }

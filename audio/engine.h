@@ -35,8 +35,12 @@ public:
     bool running() const;
     double sampleRate() const;
     DeviceLists devices();
+    // Call every few tens of milliseconds: a started device whose callback has stopped running (as when
+    // the sound server dies, which the library doesn't notice) is reported through `onStopped`.
+    void watch();
 
-    // Set before any device opens; called on a library thread when the device stops on its own.
+    // Set before any device opens; called with a sentence when the device stops on its own: on a library
+    // thread when the library notices, on the control thread from `watch`.
     std::function<void(std::string const&)> onStopped;
 
     struct Impl;

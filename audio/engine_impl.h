@@ -7,6 +7,9 @@
 #include <miniaudio.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,9 +32,35 @@ struct Engine::Impl {
     std::vector<float> leftBuffer = std::vector<float>(chunkFrames);
     std::vector<float> rightBuffer = std::vector<float>(chunkFrames);
     Engine* owner = nullptr;
+    // Data callbacks run so far; `watch` reads it on the control thread to tell a device that went quiet.
+    std::atomic<std::uint64_t> periods{0};
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "the data callback counts without a lock");
+    // Control thread: whether the started device is watched, whether it delivered a period yet, and the
+    // count `watch` last saw with the time it saw it change.
+    bool watching = false;
+    bool delivered = false;
+    std::uint64_t periodsSeen = 0;
+    std::chrono::steady_clock::time_point seenAt{};
+    // A device went quiet on this context: its server may have died, taking the context with it.
+    bool lostOnContext = false;
 
     // Control thread: closes the device if one is open; never reports it as stopped.
     void close();
+    // Control thread: the library's context in its default backend order, and its end.
+    void openContext();
+    void closeContext();
+    void renewContext();
+    // Control thread: runs `attempt` (true when it succeeded). While no device is open, a context that may
+    // be stale (not ready, on a fallback backend, or one a device went quiet on) is replaced first, and one
+    // that wasn't replaced is replaced once `attempt` fails, to try once more: so a sound server that came
+    // back is found, and a healthy context costs nothing.
+    bool withLiveContext(std::function<bool()> const& attempt);
+    // Control thread: the matched capture and playback entries of the current context, null for an empty
+    // name (the default device); on false `error` holds the sentence.
+    bool lookUp(std::string const& input, std::string const& output, ma_device_info const*& inputInfo,
+                ma_device_info const*& outputInfo, std::string& error);
+    // Control thread: the current context's devices; empty when it can't list them.
+    DeviceLists list();
 
     // Audio thread: the device's data callback. Takes no lock, allocates and frees nothing.
     static void callback(ma_device* device, void* output, void const* input, ma_uint32 frameCount);

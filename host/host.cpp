@@ -42,6 +42,8 @@ void Host::deviceStopped(std::string const& reason)
 
 void Host::reportLevels()
 {
+    // A device gone quiet is reported like one that stopped on its own, through the same handler.
+    engine.watch();
     rack.collect(!engine.running());
     if (!engine.running())
         return;

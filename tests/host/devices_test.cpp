@@ -46,7 +46,28 @@ struct Host : Program {
                 found.push_back(event);
         return found;
     }
+
+    // Whether a "levels" line within five seconds shows a tone at both the input and the output.
+    bool hearsATone()
+    {
+        for (int attempt = 0; attempt < 50; ++attempt)
+            for (nlohmann::json const& level : levels(100ms))
+                if (level["input"] > 0.1 && level["output"] > 0.1)
+                    return true;
+        return false;
+    }
 };
+
+std::string const STOPPED = R"({"event":"stopped","reason":"The audio device stopped (was it unplugged?)."})";
+
+// The reply to "devices" command `id` that lists the test server's devices.
+std::string serverDevices(int id)
+{
+    return R"({"id":)" + std::to_string(id) +
+           R"(,"ok":true,"result":{"inputs":[{"channels":2,"name":"Monitor of Speakers"},)"
+           R"({"channels":2,"name":"Monitor of Headphones"},{"channels":1,"name":"Mic"}],)"
+           R"("outputs":[{"name":"Speakers"},{"name":"Headphones"}]}})";
+}
 
 // A slot "a" holding the module's plug-in, as further members of a command.
 std::string slotOf(std::string const& module)
@@ -74,10 +95,7 @@ TEST(Devices, ListsPlaysReopensOnlyForOtherNamesAndStopsAtOnceEvenAfterTheServer
 {
     Server server;
     Host host;
-    EXPECT_EQ(host.ask(R"({"cmd":"devices","id":1})"),
-              R"({"id":1,"ok":true,"result":{"inputs":[{"channels":2,"name":"Monitor of Speakers"},)"
-              R"({"channels":2,"name":"Monitor of Headphones"},{"channels":1,"name":"Mic"}],)"
-              R"("outputs":[{"name":"Speakers"},{"name":"Headphones"}]}})");
+    EXPECT_EQ(host.ask(R"({"cmd":"devices","id":1})"), serverDevices(1));
     ASSERT_EQ(host.play("Mic", "Speakers"), ok("2"));
     std::size_t const reports = host.levels(1000ms).size();
     EXPECT_GE(reports, 15u);
@@ -101,7 +119,7 @@ TEST(Devices, ListsPlaysReopensOnlyForOtherNamesAndStopsAtOnceEvenAfterTheServer
     // Stopping waits for nothing from a server that was killed.
     server.kill();
     EXPECT_EQ(host.ask(R"({"cmd":"stop","id":5})", 3s), ok("5"));
-    EXPECT_TRUE(host.ask(R"({"cmd":"devices","id":6})", 3s).starts_with(R"({"id":6,"ok":true,"result":{"inputs":)"));
+    EXPECT_TRUE(host.ask(R"({"cmd":"devices","id":6})").starts_with(R"({"id":6,"ok":true,"result":{"inputs":)"));
 }
 
 TEST(Devices, AToneAtTheInputReachesTheOutputThroughThePlugin)
@@ -110,11 +128,7 @@ TEST(Devices, AToneAtTheInputReachesTheOutputThroughThePlugin)
     Host host;
     ASSERT_EQ(host.play("Monitor of Speakers", "Headphones", slotOf(PASS_THROUGH)), ok("2"));
     Tone tone("speakers");
-    bool heard = false;
-    for (int attempt = 0; attempt < 50 && !heard; ++attempt)
-        for (nlohmann::json const& level : host.levels(100ms))
-            heard = heard || (level["input"] > 0.1 && level["output"] > 0.1);
-    EXPECT_TRUE(heard);
+    EXPECT_TRUE(host.hearsATone());
 
     // A gain too loud for any float is held at the loudest one: the meters still read numbers.
     ASSERT_EQ(host.play("Monitor of Speakers", "Headphones", R"(,"gain":1000)"), ok("2"));
@@ -131,8 +145,7 @@ TEST(Devices, ADeviceThatStopsOnItsOwnIsReportedOncePlaysAgainAndEndsCleanly)
     ASSERT_TRUE(server.pactl({"suspend-sink", "speakers", "1"}));
     std::vector<std::string> lines = host.events(2500ms);
     std::erase_if(lines, [](std::string const& line) { return line.starts_with(R"({"event":"levels")"); });
-    EXPECT_EQ(lines,
-              std::vector<std::string>{R"({"event":"stopped","reason":"The audio device stopped (was it unplugged?)."})"});
+    EXPECT_EQ(lines, std::vector<std::string>{STOPPED});
     EXPECT_EQ(host.levels(300ms).size(), 0u);
 
     ASSERT_TRUE(server.pactl({"suspend-sink", "speakers", "0"}));
@@ -145,6 +158,48 @@ TEST(Devices, ADeviceThatStopsOnItsOwnIsReportedOncePlaysAgainAndEndsCleanly)
     host.closeInput();
     EXPECT_EQ(host.exitCode(), 0);
     EXPECT_EQ(host.errors(), "");
+}
+
+TEST(Devices, AServerThatDiesIsReportedAsAStoppedDeviceAndOneStartedAgainIsPlayedWithoutARestart)
+{
+    Server server;
+    Host host;
+    ASSERT_EQ(host.play("Monitor of Speakers", "Headphones"), ok("2"));
+    {
+        Tone tone("speakers");
+        ASSERT_TRUE(host.hearsATone());
+        server.kill();
+    }
+    // The audio library sends no notice of it: the callback just stops, which the host notices in seconds.
+    std::string next;
+    for (auto const deadline = std::chrono::steady_clock::now() + 5s;
+         (next = host.line()).starts_with(R"({"event":"levels")") && std::chrono::steady_clock::now() < deadline;) {
+    }
+    EXPECT_EQ(next, STOPPED);
+    EXPECT_EQ(host.events(300ms), std::vector<std::string>{});
+
+    // With no server the library falls back to ALSA, whose devices aren't the ones asked for.
+    std::string const fallback = host.ask(R"({"cmd":"devices","id":3})");
+    EXPECT_TRUE(fallback.starts_with(R"({"id":3,"ok":true,"result":{"inputs":)")) << fallback;
+    EXPECT_EQ(host.play("Monitor of Speakers", "Headphones"),
+              R"({"error":"Couldn't find the input \"Monitor of Speakers\". Is it plugged in?","id":2,"ok":false})");
+    ASSERT_EQ(host.ask(R"({"cmd":"load","id":4)" + slotOf(PASS_THROUGH) + "}"), ok("4"));
+    EXPECT_TRUE(isState(host.ask(R"({"cmd":"state","id":5,"slot":"a"})"), 5));
+
+    server.start();
+    EXPECT_EQ(host.ask(R"({"cmd":"devices","id":6})"), serverDevices(6));
+    ASSERT_EQ(host.play("Monitor of Speakers", "Headphones", slotOf(PASS_THROUGH)), ok("2"));
+    Tone tone("speakers");
+    EXPECT_TRUE(host.hearsATone());
+
+    // A server that restarts while nothing plays is found again too.
+    EXPECT_EQ(host.ask(R"({"cmd":"stop","id":7})"), ok("7"));
+    server.kill();
+    server.start();
+    EXPECT_EQ(host.ask(R"({"cmd":"devices","id":8})"), serverDevices(8));
+    server.kill();
+    EXPECT_EQ(host.ask(R"({"cmd":"quit","id":9})"), ok("9"));
+    EXPECT_EQ(host.exitCode(), 0);
 }
 
 TEST(Devices, ARateThePluginRefusesLeavesTheDeviceOpenAndIdle)

@@ -108,10 +108,19 @@ std::string Program::ask(std::string const& command, std::chrono::milliseconds t
 {
     write(command);
     auto const deadline = Clock::now() + timeout;
-    std::string next;
-    while ((next = line(until(deadline))).starts_with(R"({"event":)"))
-        kept.push_back(next);
-    return next;
+    for (;;) {
+        std::string next = line(until(deadline));
+        if (next.starts_with(R"({"event":)")) {
+            kept.push_back(next);
+        } else if (next == "(no line)") {
+            ++unanswered;
+            return next;
+        } else if (unanswered == 0) {
+            return next;
+        } else {
+            --unanswered;
+        }
+    }
 }
 
 std::vector<std::string> Program::events(std::chrono::milliseconds period)

@@ -9,6 +9,10 @@
 
 using namespace std::chrono_literals;
 
+// How long a reply, a line or an exit may take. Only a failing test waits this long, so it is generous,
+// the more so under sanitizers, which slow the program and the sound libraries it loads.
+inline constexpr std::chrono::seconds replyTimeout{RACKHOST_REPLY_SECONDS};
+
 class Program {
 public:
     // Runs rackhost, or another program found on PATH, with these arguments.
@@ -24,15 +28,16 @@ public:
     void closeInput();
 
     // The next line on standard output without its "\n", or "(no line)" when none came in time.
-    std::string line(std::chrono::milliseconds timeout = 10s);
-    // Sends one command line and returns the next line that isn't an event; events met on the way are
-    // kept for events().
-    std::string ask(std::string const& command, std::chrono::milliseconds timeout = 10s);
+    std::string line(std::chrono::milliseconds timeout = replyTimeout);
+    // Sends one command line and returns its reply, the next line that isn't an event; events met on the
+    // way are kept for events(). Replies come in command order, so one that comes after its ask() gave up
+    // is skipped by the next ask(), never taken for the next command's.
+    std::string ask(std::string const& command, std::chrono::milliseconds timeout = replyTimeout);
     // The events ask() kept, then every line that arrives within the period.
     std::vector<std::string> events(std::chrono::milliseconds period);
 
     // The exit code, or 128 + the signal; -1 when the child doesn't end in time.
-    int exitCode(std::chrono::milliseconds timeout = 10s);
+    int exitCode(std::chrono::milliseconds timeout = replyTimeout);
     // Everything written to standard error; call after the child has ended.
     std::string errors();
 
@@ -43,6 +48,7 @@ private:
     int errorOutput = -1;
     std::string pending;
     std::vector<std::string> kept;
+    int unanswered = 0;  // commands whose ask() gave up before their reply came
     int status = -1;
 };
 

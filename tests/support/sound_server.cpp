@@ -104,7 +104,11 @@ SoundServer::SoundServer(std::vector<NullSink> const& sinks, std::vector<NullSou
     folder = pattern;
     serverAddress = "unix:" + folder + "/native";
     std::ofstream(folder + "/ci.pa") << configuration(sinks, sources, folder + "/native");
+    start();
+}
 
+void SoundServer::start()
+{
     Environment environment({{"HOME", folder}, {"XDG_RUNTIME_DIR", folder}});
     server = spawn({"pulseaudio", "-n", "-F", folder + "/ci.pa", "--daemonize=no", "--use-pid-file=no",
                     "--exit-idle-time=-1", "--disallow-exit", "--realtime=no", "--high-priority=no",

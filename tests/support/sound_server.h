@@ -33,6 +33,8 @@ public:
     std::optional<std::string> pactl(std::vector<std::string> const& arguments) const;
     // Kills the server without warning, as a crash would, and waits for it to end.
     void kill();
+    // After kill(): starts a new server with the same devices at the same address, as a restart would.
+    void start();
 
 private:
     void end(int signal);
