@@ -1,11 +1,8 @@
 // "Pass Through": output equals input; one parameter, "Amount", saved in the state. Asked for
 // its editor, it makes 10 complete edits of "Amount" (0.1 .. 1.0) and then offers no view.
-#include "copy_through.h"
+#include "simple_effect.h"
 
 #include <base/source/fstreamer.h>
-#include <public.sdk/source/main/pluginfactory.h>
-#include <public.sdk/source/vst/vstsinglecomponenteffect.h>
-#include <pluginterfaces/vst/ivstaudioprocessor.h>
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
@@ -15,17 +12,15 @@ namespace {
 constexpr ParamID amount = 0;
 constexpr int64 stateTag = 0x53534150;  // "PASS"
 
-class PassThrough : public SingleComponentEffect {
+class PassThrough : public StereoSingleComponent {
 public:
     static FUnknown* create(void*) { return static_cast<IAudioProcessor*>(new PassThrough); }
 
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
-        tresult result = SingleComponentEffect::initialize(context);
+        tresult result = StereoSingleComponent::initialize(context);
         if (result != kResultOk)
             return result;
-        addAudioInput(STR16("Input"), SpeakerArr::kStereo);
-        addAudioOutput(STR16("Output"), SpeakerArr::kStereo);
         parameters.addParameter(STR16("Amount"), nullptr, 0, 0.0, ParameterInfo::kCanAutomate, amount);
         return kResultOk;
     }
@@ -40,12 +35,6 @@ public:
     }
 
     tresult PLUGIN_API setProcessing(TBool) override { return kResultOk; }
-
-    tresult PLUGIN_API process(ProcessData& data) override
-    {
-        copyThrough(data);
-        return kResultOk;
-    }
 
     tresult PLUGIN_API getState(IBStream* stream) override
     {

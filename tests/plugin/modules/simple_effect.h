@@ -1,21 +1,24 @@
-// Shared by the small test modules: a stereo effect without edit controller whose output is its
-// input. Each module changes one thing about it.
+// Shared by the small test modules: a stereo effect whose output is its input, either a component without
+// edit controller (SimpleEffect) or one that is its own edit controller (StereoSingleComponent). Each
+// module changes one thing about it.
 #pragma once
 
 #include "copy_through.h"
 
 #include <public.sdk/source/main/pluginfactory.h>
 #include <public.sdk/source/vst/vstaudioeffect.h>
+#include <public.sdk/source/vst/vstsinglecomponenteffect.h>
 
-class SimpleEffect : public Steinberg::Vst::AudioEffect {
+template <class Base>
+class StereoCopyEffect : public Base {
 public:
     Steinberg::tresult PLUGIN_API initialize(Steinberg::FUnknown* context) override
     {
-        Steinberg::tresult result = AudioEffect::initialize(context);
+        Steinberg::tresult result = Base::initialize(context);
         if (result != Steinberg::kResultOk)
             return result;
-        addAudioInput(STR16("Input"), Steinberg::Vst::SpeakerArr::kStereo);
-        addAudioOutput(STR16("Output"), Steinberg::Vst::SpeakerArr::kStereo);
+        this->addAudioInput(STR16("Input"), Steinberg::Vst::SpeakerArr::kStereo);
+        this->addAudioOutput(STR16("Output"), Steinberg::Vst::SpeakerArr::kStereo);
         return Steinberg::kResultOk;
     }
 
@@ -25,3 +28,6 @@ public:
         return Steinberg::kResultOk;
     }
 };
+
+using SimpleEffect = StereoCopyEffect<Steinberg::Vst::AudioEffect>;
+using StereoSingleComponent = StereoCopyEffect<Steinberg::Vst::SingleComponentEffect>;

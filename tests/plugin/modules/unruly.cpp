@@ -2,7 +2,6 @@
 // the module prints to standard output, as one class also does whenever the host calls it.
 #include "simple_effect.h"
 
-#include <public.sdk/source/vst/vstsinglecomponenteffect.h>
 #include <pluginterfaces/base/funknownimpl.h>
 #include <pluginterfaces/base/ibstream.h>
 #include <pluginterfaces/gui/iplugview.h>
@@ -62,44 +61,23 @@ public:
     tresult PLUGIN_API checkSizeConstraint(ViewRect*) override { return kResultOk; }
 };
 
-// A stereo pass-through with an edit controller, whose editor is a CrashingView.
-class CrashingEditor : public SingleComponentEffect {
+// Its editor is a CrashingView.
+class CrashingEditor : public StereoSingleComponent {
 public:
     static FUnknown* create(void*) { return static_cast<IAudioProcessor*>(new CrashingEditor); }
 
-    tresult PLUGIN_API initialize(FUnknown* context) override
-    {
-        tresult result = SingleComponentEffect::initialize(context);
-        if (result != kResultOk)
-            return result;
-        addAudioInput(STR16("Input"), SpeakerArr::kStereo);
-        addAudioOutput(STR16("Output"), SpeakerArr::kStereo);
-        return kResultOk;
-    }
-    tresult PLUGIN_API process(ProcessData& data) override
-    {
-        copyThrough(data);
-        return kResultOk;
-    }
-    tresult PLUGIN_API getState(IBStream*) override { return kResultOk; }
-    tresult PLUGIN_API setState(IBStream*) override { return kResultOk; }
     IPlugView* PLUGIN_API createView(FIDString) override { return new CrashingView; }
 };
 
 // Prints when it starts, on its first block and when asked for its editor, which it doesn't have.
-class Chatty : public SingleComponentEffect {
+class Chatty : public StereoSingleComponent {
 public:
     static FUnknown* create(void*) { return static_cast<IAudioProcessor*>(new Chatty); }
 
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
         chatter("initialize");
-        tresult result = SingleComponentEffect::initialize(context);
-        if (result != kResultOk)
-            return result;
-        addAudioInput(STR16("Input"), SpeakerArr::kStereo);
-        addAudioOutput(STR16("Output"), SpeakerArr::kStereo);
-        return kResultOk;
+        return StereoSingleComponent::initialize(context);
     }
     tresult PLUGIN_API process(ProcessData& data) override
     {
@@ -107,11 +85,8 @@ public:
             chatter("process");
             processed = true;
         }
-        copyThrough(data);
-        return kResultOk;
+        return StereoSingleComponent::process(data);
     }
-    tresult PLUGIN_API getState(IBStream*) override { return kResultOk; }
-    tresult PLUGIN_API setState(IBStream*) override { return kResultOk; }
     IPlugView* PLUGIN_API createView(FIDString) override
     {
         chatter("createView");
