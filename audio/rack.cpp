@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <immintrin.h>
+
 namespace {
 
 // Every plug-in is prepared for this block size; longer runs are split into blocks of it.
@@ -21,6 +23,33 @@ void raise(std::atomic<float>& meter, float peak)
     }
 }
 
+// Audio thread: to = from × factor; returns the largest |to|, passing a NaN over. Written for SSE: the
+// compilers keep a float maximum serial, and a serial one costs more than everything else in a run.
+float scaled(float const* from, float factor, float* to, int n)
+{
+    __m128 const gain = _mm_set1_ps(factor);
+    __m128 const magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    // Two running maxima, so that no step waits for the one just before it.
+    __m128 peaks[2] = {_mm_setzero_ps(), _mm_setzero_ps()};
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        for (int half = 0; half < 2; ++half) {
+            __m128 const y = _mm_mul_ps(_mm_loadu_ps(from + i + 4 * half), gain);
+            _mm_storeu_ps(to + i + 4 * half, y);
+            // The old maximum second: it is what maxps keeps when the new value is a NaN.
+            peaks[half] = _mm_max_ps(_mm_and_ps(y, magnitude), peaks[half]);
+        }
+    }
+    float lanes[4];
+    _mm_storeu_ps(lanes, _mm_max_ps(peaks[0], peaks[1]));
+    float peak = std::max({lanes[0], lanes[1], lanes[2], lanes[3]});
+    for (; i < n; ++i) {
+        to[i] = from[i] * factor;
+        peak = std::max(peak, std::fabs(to[i]));
+    }
+    return peak;
+}
+
 }  // namespace
 
 float gainOf(float dB)
@@ -30,6 +59,7 @@ float gainOf(float dB)
 
 Rack::Rack() : current(new std::vector<Slot>)
 {
+    setSampleRate(48000.0);
     for (auto& buffer : scratch)
         buffer.assign(blockFrames, 0.0f);
 }
@@ -75,9 +105,12 @@ void Rack::setLevels(float gainDb, float gateDb, float volumeDb)
     outputGain = gainOf(volumeDb);
 }
 
-void Rack::setSampleRate(double sampleRate)
+void Rack::setSampleRate(double rate)
 {
-    rate = sampleRate;
+    // Worked out here, not per run: they change only with the rate.
+    float const fs = static_cast<float>(rate);
+    gateRelease = std::exp(-1.0f / (fs * 0.1f));
+    gateSmoothing = std::exp(-1.0f / (fs * 0.005f));
 }
 
 // Audio thread: no lock, no allocation, no reference counting; the list is read once, `runs` raised last.
@@ -87,9 +120,6 @@ void Rack::run(float const* input, float* left, float* right, int frames)
     float const gain = inputGain.load();
     float const threshold = gateThreshold.load();
     float const volume = outputGain.load();
-    float const fs = static_cast<float>(rate);
-    float const release = std::exp(-1.0f / (fs * 0.1f));
-    float const smoothing = std::exp(-1.0f / (fs * 0.005f));
 
     for (int offset = 0; offset < frames; offset += blockFrames) {
         int const n = std::min(frames - offset, blockFrames);
@@ -97,20 +127,21 @@ void Rack::run(float const* input, float* left, float* right, int frames)
         float* out[2] = {scratch[2].data(), scratch[3].data()};
 
         float inputMax = 0.0f;
-        for (int i = 0; i < n; ++i) {
-            float const x = input[offset + i] * gain;
-            float y = x;
-            if (threshold > 0.0f) {
+        if (threshold > 0.0f) {
+            for (int i = 0; i < n; ++i) {
+                float const x = input[offset + i] * gain;
                 float const a = std::fabs(x);
-                gateEnvelope = a > gateEnvelope ? a : gateEnvelope * release;
+                gateEnvelope = a > gateEnvelope ? a : gateEnvelope * gateRelease;
                 float const target = threshold <= gateEnvelope ? 1.0f : 0.0f;
-                gateGain = (gateGain - target) * smoothing + target;
-                y = gateGain * x;
+                gateGain = (gateGain - target) * gateSmoothing + target;
+                float const y = gateGain * x;
+                in[0][i] = y;
+                inputMax = std::max(inputMax, std::fabs(y));
             }
-            in[0][i] = y;
-            in[1][i] = y;
-            inputMax = std::max(inputMax, std::fabs(y));
+        } else {
+            inputMax = scaled(input + offset, gain, in[0], n);
         }
+        std::copy_n(in[0], n, in[1]);
         raise(inputPeak, inputMax);
 
         for (Slot const& slot : slots) {
@@ -121,13 +152,9 @@ void Rack::run(float const* input, float* left, float* right, int frames)
             std::swap(in[1], out[1]);
         }
 
-        float outputMax = 0.0f;
-        for (int i = 0; i < n; ++i) {
-            left[offset + i] = in[0][i] * volume;
-            right[offset + i] = in[1][i] * volume;
-            outputMax = std::max({outputMax, std::fabs(left[offset + i]), std::fabs(right[offset + i])});
-        }
-        raise(outputPeak, outputMax);
+        float const leftMax = scaled(in[0], volume, left + offset, n);
+        float const rightMax = scaled(in[1], volume, right + offset, n);
+        raise(outputPeak, std::max(leftMax, rightMax));
     }
     ++runs;
 }

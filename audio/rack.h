@@ -60,7 +60,9 @@ private:
     std::atomic<float> outputGain{1.0f};
     std::atomic<float> inputPeak{0.0f};
     std::atomic<float> outputPeak{0.0f};
-    double rate = 48000.0;
+    // Per-sample gate coefficients for the sample rate: the envelope's release and the gain's smoothing.
+    float gateRelease = 0.0f;
+    float gateSmoothing = 0.0f;
     float gateEnvelope = 0.0f;
     float gateGain = 1.0f;
     std::vector<float> scratch[4];
