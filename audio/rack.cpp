@@ -29,19 +29,22 @@ float scaled(float const* from, float factor, float* to, int n)
 {
     __m128 const gain = _mm_set1_ps(factor);
     __m128 const magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-    // Two running maxima, so that no step waits for the one just before it.
-    __m128 peaks[2] = {_mm_setzero_ps(), _mm_setzero_ps()};
+    auto step = [&](int at, __m128 peak) {
+        __m128 const y = _mm_mul_ps(_mm_loadu_ps(from + at), gain);
+        _mm_storeu_ps(to + at, y);
+        // The old maximum second: it is what maxps keeps when the new value is a NaN.
+        return _mm_max_ps(_mm_and_ps(y, magnitude), peak);
+    };
+    // Two maxima, so that no step waits for the one just before it.
+    __m128 even = _mm_setzero_ps();
+    __m128 odd = _mm_setzero_ps();
     int i = 0;
     for (; i + 8 <= n; i += 8) {
-        for (int half = 0; half < 2; ++half) {
-            __m128 const y = _mm_mul_ps(_mm_loadu_ps(from + i + 4 * half), gain);
-            _mm_storeu_ps(to + i + 4 * half, y);
-            // The old maximum second: it is what maxps keeps when the new value is a NaN.
-            peaks[half] = _mm_max_ps(_mm_and_ps(y, magnitude), peaks[half]);
-        }
+        even = step(i, even);
+        odd = step(i + 4, odd);
     }
     float lanes[4];
-    _mm_storeu_ps(lanes, _mm_max_ps(peaks[0], peaks[1]));
+    _mm_storeu_ps(lanes, _mm_max_ps(even, odd));
     float peak = std::max({lanes[0], lanes[1], lanes[2], lanes[3]});
     for (; i < n; ++i) {
         to[i] = from[i] * factor;
