@@ -3,7 +3,9 @@
 #include "audio/rack.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include <immintrin.h>
 
@@ -51,6 +53,50 @@ float scaled(float const* from, float factor, float* to, int n)
         peak = std::max(peak, std::fabs(to[i]));
     }
     return peak;
+}
+
+// All exponent bits set: an infinity or a NaN. Judged by the bits rather than by float comparisons,
+// which finite-math compiler flags would fold away.
+constexpr std::uint32_t exponentBits = 0x7f800000;
+
+bool finite(float sample)
+{
+    return (std::bit_cast<std::uint32_t>(sample) & exponentBits) != exponentBits;
+}
+
+// Audio thread: whether all `n` samples are finite. It runs after every plug-in, which almost never gives
+// a reason to rewrite a sample, so it only reads: without the sign, a sample's upper 16 bits reach 0x7f80
+// only when all its exponent bits are set, and a 16-bit maximum over them is the whole test.
+bool allFinite(float const* samples, int n)
+{
+    __m128i const upperHalf = _mm_set1_epi32(0x7fff0000);
+    auto upperOf = [&](int at) {
+        return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<__m128i const*>(samples + at)), upperHalf);
+    };
+    // Two maxima, so that no step waits for the one just before it.
+    __m128i even = _mm_setzero_si128();
+    __m128i odd = _mm_setzero_si128();
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        even = _mm_max_epi16(even, upperOf(i));
+        odd = _mm_max_epi16(odd, upperOf(i + 4));
+    }
+    __m128i const beyondFinite = _mm_cmpgt_epi16(_mm_max_epi16(even, odd), _mm_set1_epi16(0x7f7f));
+    bool all = _mm_movemask_epi8(beyondFinite) == 0;
+    for (; i < n; ++i)
+        all = all && finite(samples[i]);
+    return all;
+}
+
+// Audio thread: every sample that isn't finite becomes 0; finite samples keep their bits.
+void zeroNonFinite(float* samples, int n)
+{
+    if (allFinite(samples, n))
+        return;
+    for (int i = 0; i < n; ++i) {
+        if (!finite(samples[i]))
+            samples[i] = 0.0f;
+    }
 }
 
 }  // namespace
@@ -151,6 +197,9 @@ void Rack::run(float const* input, float* left, float* right, int frames)
             if (slot.bypass || !slot.plugin)
                 continue;
             slot.plugin->process(in, out, n);
+            // A plug-in's NaN would poison every filter after it and the device's integer conversion.
+            zeroNonFinite(out[0], n);
+            zeroNonFinite(out[1], n);
             std::swap(in[0], out[0]);
             std::swap(in[1], out[1]);
         }
