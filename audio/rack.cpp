@@ -59,7 +59,7 @@ float scaled(float const* from, float factor, float* to, int n)
 // which finite-math compiler flags would fold away.
 constexpr std::uint32_t exponentBits = 0x7f800000;
 
-bool finite(float sample)
+bool isFinite(float sample)
 {
     return (std::bit_cast<std::uint32_t>(sample) & exponentBits) != exponentBits;
 }
@@ -84,7 +84,7 @@ bool allFinite(float const* samples, int n)
     __m128i const beyondFinite = _mm_cmpgt_epi16(_mm_max_epi16(even, odd), _mm_set1_epi16(0x7f7f));
     bool all = _mm_movemask_epi8(beyondFinite) == 0;
     for (; i < n; ++i)
-        all = all && finite(samples[i]);
+        all = all && isFinite(samples[i]);
     return all;
 }
 
@@ -94,7 +94,7 @@ void zeroNonFinite(float* samples, int n)
     if (allFinite(samples, n))
         return;
     for (int i = 0; i < n; ++i) {
-        if (!finite(samples[i]))
+        if (!isFinite(samples[i]))
             samples[i] = 0.0f;
     }
 }

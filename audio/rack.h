@@ -46,7 +46,8 @@ public:
     void setLevels(float gainDb, float gateDb, float volumeDb);
     // Only while no run can be in progress.
     void setSampleRate(double rate);
-    // Audio thread: takes no lock, allocates and frees nothing.
+    // Audio thread: takes no lock, allocates and frees nothing. A sample a plug-in gives that isn't finite
+    // goes on as 0.
     void run(float const* input, float* left, float* right, int frames);
     // Control thread: both peaks, reset to 0.
     Levels takeLevels();
