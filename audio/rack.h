@@ -46,7 +46,8 @@ public:
     void setLevels(float gainDb, float gateDb, float volumeDb);
     // Only while no run can be in progress.
     void setSampleRate(double rate);
-    // Audio thread: takes no lock, allocates and frees nothing.
+    // Audio thread: takes no lock, allocates and frees nothing. A sample a plug-in gives that isn't finite
+    // goes on as 0.
     void run(float const* input, float* left, float* right, int frames);
     // Control thread: both peaks, reset to 0.
     Levels takeLevels();
@@ -60,7 +61,9 @@ private:
     std::atomic<float> outputGain{1.0f};
     std::atomic<float> inputPeak{0.0f};
     std::atomic<float> outputPeak{0.0f};
-    double rate = 48000.0;
+    // Per-sample gate coefficients for the sample rate: the envelope's release and the gain's smoothing.
+    float gateRelease = 0.0f;
+    float gateSmoothing = 0.0f;
     float gateEnvelope = 0.0f;
     float gateGain = 1.0f;
     std::vector<float> scratch[4];

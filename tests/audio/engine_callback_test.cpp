@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 
 namespace {
@@ -80,6 +81,16 @@ TEST_F(CallbackTest, ALongCallbackIsProcessedWholeInPluginSizedBlocks)
     EXPECT_EQ(output[2 * frames - 1], input[2 * frames - 1]);
     EXPECT_EQ(plugin->frames, frames);
     EXPECT_LE(plugin->largestBlock, 512);
+}
+
+TEST_F(CallbackTest, APluginsNaNAndInfinityReachTheDeviceAsSilence)
+{
+    auto const input = capture(300, 1);
+    for (float const bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+        rack.setSlots({{"a", std::make_shared<TestPlugin>(1.0f, bad), false},
+                       {"b", std::make_shared<TestPlugin>(), false}});
+        EXPECT_EQ(call(input.data(), 300, 0), std::vector<float>(600, 0.0f)) << bad;
+    }
 }
 
 TEST_F(CallbackTest, TheCallbackAllocatesAndFreesNothing)

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -108,6 +111,38 @@ TEST(RackSignal, ActiveSlotsRunInChainOrderAndBypassedOrEmptySlotsAreSkipped)
     EXPECT_EQ(out.left, constant(1.5f, 16));
     EXPECT_EQ(out.right, constant(1.5f, 16));
     EXPECT_EQ(bypassed->blocks, 0);
+}
+
+TEST(RackSignal, APluginsNaNAndInfinityReachTheNextPluginTheOutputAndTheMetersAsZero)
+{
+    float const nan = std::numeric_limits<float>::quiet_NaN();
+    float const infinity = std::numeric_limits<float>::infinity();
+    Rack rack;
+    auto const input = constant(0.25f, 600);
+    for (float const bad : {nan, -nan, infinity, -infinity}) {
+        auto source = std::make_shared<TestPlugin>(1.0f, bad);
+        rack.setSlots({{"a", source, false}});
+        Output const alone(rack, input);
+        EXPECT_EQ(alone.left, constant(0.0f, 600)) << bad;
+        EXPECT_EQ(alone.right, constant(0.0f, 600)) << bad;
+        EXPECT_EQ(rack.takeLevels().output, 0.0f) << bad;
+
+        rack.setSlots({{"a", source, false}, {"b", std::make_shared<TestPlugin>(1.0f, 0.5f), false}});
+        Output const followed(rack, input);
+        EXPECT_EQ(followed.left, constant(0.5f, 600)) << bad << ": the next plug-in gets 0";
+        EXPECT_EQ(followed.right, constant(0.5f, 600)) << bad;
+        EXPECT_EQ(rack.takeLevels().output, 0.5f) << bad;
+    }
+
+    // Adding -0 keeps every sample as it is, -0 included: finite extremes pass bit for bit.
+    rack.setSlots({{"a", std::make_shared<TestPlugin>(1.0f, -0.0f), false}});
+    std::vector<float> const extremes{std::numeric_limits<float>::denorm_min(), -0.0f,
+                                      std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest()};
+    Output const out(rack, extremes);
+    for (std::size_t i = 0; i < extremes.size(); ++i) {
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(out.left[i]), std::bit_cast<std::uint32_t>(extremes[i])) << i;
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(out.right[i]), std::bit_cast<std::uint32_t>(extremes[i])) << i;
+    }
 }
 
 TEST(RackSignal, RunningAChainWithGateAndMetersAllocatesAndFreesNothing)

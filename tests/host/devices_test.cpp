@@ -137,6 +137,17 @@ TEST(Devices, AToneAtTheInputReachesTheOutputThroughThePlugin)
         EXPECT_TRUE(level["input"].is_number()) << level;
 }
 
+TEST(Devices, APluginsNaNAndInfinityReachTheMetersAsSilence)
+{
+    Server server;
+    Host host;
+    ASSERT_EQ(host.play("Mic", "Speakers", slotOf(RACKHOST_TEST_MODULES "/non-finite.vst3")), ok("2"));
+    std::vector<nlohmann::json> const levels = host.levels(300ms);
+    EXPECT_GE(levels.size(), 3u);
+    for (nlohmann::json const& level : levels)
+        EXPECT_EQ(level["output"], 0.0) << level;
+}
+
 TEST(Devices, ADeviceThatStopsOnItsOwnIsReportedOncePlaysAgainAndEndsCleanly)
 {
     Server server;

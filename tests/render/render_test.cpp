@@ -143,6 +143,16 @@ TEST_F(Render, PassThroughCopiesTheInputToBothChannelsAndSummarises)
     }
 }
 
+TEST_F(Render, APluginsNaNAndInfinityAreWrittenAsSilenceAndSummarisedAsNumbers)
+{
+    writeFloatWav(in, 48000, 1, std::vector<float>(300, 0.5f));
+    Outcome const run = renderWith({descriptionOf(RACKHOST_TEST_MODULES "/non-finite.vst3"), in, out});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, "{\"frames\":300,\"inputPeak\":0.5,\"outputPeak\":0.0,\"plugin\":\"Non Finite\","
+                       "\"rate\":48000.0}\n");
+    EXPECT_EQ(decodeFile(out).samples, std::vector<float>(600, 0.0f));
+}
+
 TEST_F(Render, EmptyInputGivesAnEmptyOutput)
 {
     writeFloatWav(in, 48000, 1, {});
