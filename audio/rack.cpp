@@ -11,9 +11,6 @@
 
 namespace {
 
-// Every plug-in is prepared for this block size; longer runs are split into blocks of it.
-constexpr int blockFrames = 512;
-
 // Gate levels at or below this switch the gate off.
 constexpr float gateOffDb = -96.0f;
 

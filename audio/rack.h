@@ -29,6 +29,9 @@ float gainOf(float dB);
 
 class Rack {
 public:
+    // Every plug-in the rack runs is prepared for this block size; longer runs are split into blocks of it.
+    static constexpr int blockFrames = 512;
+
     Rack();
     ~Rack();
     Rack(Rack const&) = delete;

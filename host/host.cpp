@@ -35,8 +35,7 @@ void Host::deviceStopped(std::string const& reason)
 {
     if (!engine.running())
         return;
-    engine.stop();
-    rack.collect(true);
+    stop();
     send({{"event", "stopped"}, {"reason", reason}});
 }
 

@@ -168,7 +168,6 @@ bool renderBlocks(Decoder& decoder, Rack& rack, WavWriter& output, std::uint64_t
         int const n = static_cast<int>(decoder.read(input, BLOCK));
         if (n == 0)
             return true;
-        std::fill(input + n, input + BLOCK, 0.0f);
         rack.run(input, left, right, n);
         Levels const levels = rack.takeLevels();
         peaks.input = std::max(peaks.input, levels.input);
@@ -217,7 +216,7 @@ int render(int argc, char** argv)
         return fail(error + "\n", 1);
     if (!options.stateFile.empty() && !plugin->setState(readFile(options.stateFile)))
         return fail("Couldn't set the state from " + options.stateFile + "\n", 1);
-    if (!plugin->prepare(rate, 512)) {
+    if (!plugin->prepare(rate, Rack::blockFrames)) {
         std::fprintf(stderr, "Couldn't prepare the plugin at %.0f Hz\n", rate);
         return 1;
     }

@@ -12,8 +12,6 @@ using nlohmann::json;
 
 namespace {
 
-constexpr int MAX_FRAMES = 512;
-
 // The rate as the sentence shows it: cut toward zero, held within a 32-bit int.
 std::string wholeHz(double rate)
 {
@@ -52,7 +50,7 @@ std::vector<Slot> Host::loadSlots(json const& message, double rate)
                             ? running->second
                             : loadFresh(id, ref, stateText);
         if (record.preparedRate != rate) {
-            if (!record.plugin->prepare(rate, MAX_FRAMES))
+            if (!record.plugin->prepare(rate, Rack::blockFrames))
                 throw std::runtime_error(record.plugin->name() + " can't play at " + wholeHz(rate) + " Hz.");
             record.preparedRate = rate;
         }

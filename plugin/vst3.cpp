@@ -84,6 +84,7 @@ private:
     bool findController();
     void connectController();
     void stopProcessing();
+    IPtr<MemoryStream> componentState();
     bool savesNothing();
     void arrangeBuses();
     void copyInput(float const* const* inputs, int frames);
@@ -336,19 +337,23 @@ void Vst3Plugin::copyOutput(bool processed, float const* const* inputs, float* c
 
 std::vector<unsigned char> Vst3Plugin::state()
 {
-    auto componentStream = owned(new MemoryStream);
+    auto componentStream = componentState();
     auto controllerStream = owned(new MemoryStream);
-    component->getState(componentStream);
     if (controller)
         controller->getState(controllerStream);
     return pack(*componentStream, *controllerStream);
 }
 
-bool Vst3Plugin::savesNothing()
+IPtr<MemoryStream> Vst3Plugin::componentState()
 {
     auto stream = owned(new MemoryStream);
     component->getState(stream);
-    return stream->getSize() == 0;
+    return stream;
+}
+
+bool Vst3Plugin::savesNothing()
+{
+    return componentState()->getSize() == 0;
 }
 
 bool Vst3Plugin::setState(std::vector<unsigned char> const& bytes)

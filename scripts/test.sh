@@ -33,7 +33,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 configure_and_build build-asan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=Debug -DRACKHOST_SANITIZE=address,undefined -DRACKHOST_FUZZ=ON
-run_tests build-asan -LE benchmark
+run_tests build-asan
 if [ -x build-asan/tests/fuzz/command_fuzz ]; then
   echo "== fuzzing the command path"
   bash scripts/fuzz.sh build-asan

@@ -82,8 +82,18 @@ struct PrivateServer : DeviceTest {
         server = std::make_unique<SoundServer>(
             std::vector<NullSink>{{"main_output", "Main Output"}, {"usb_headphones", "Headphones (USB Test)"}},
             std::vector<NullSource>{{"line_in", "Line In 1-4", 4}});
+        if (char const* shared = std::getenv("PULSE_SERVER"))
+            sharedAddress = shared;
         setenv("PULSE_SERVER", server->address().c_str(), 1);
         makeEngine();
+    }
+    // The tests after this one in the same process find the shared server again.
+    void TearDown() override
+    {
+        if (sharedAddress.empty())
+            unsetenv("PULSE_SERVER");
+        else
+            setenv("PULSE_SERVER", sharedAddress.c_str(), 1);
     }
     // The name of the "sink" or "source" that this process's one stream of that kind is attached to.
     std::string attached(std::string const& kind)
@@ -101,6 +111,7 @@ struct PrivateServer : DeviceTest {
     }
 
     std::unique_ptr<SoundServer> server;
+    std::string sharedAddress;  // PULSE_SERVER before this test, empty when unset
 };
 
 }  // namespace

@@ -10,12 +10,7 @@
 
 namespace {
 
-constexpr char READY[] = R"({"event":"ready"})";
 constexpr char UNREADABLE[] = R"({"error":"Couldn't read that command.","ok":false})";
-
-struct Started : Program {
-    Started() { EXPECT_EQ(line(), READY); }
-};
 
 std::string typeError(int number, std::string const& text, std::string const& id = "null")
 {

@@ -166,8 +166,17 @@ bool isState(std::string const& reply, int id)
     return reply.starts_with(R"({"id":)" + std::to_string(id) + R"(,"ok":true,"result":"UVJTQ)");
 }
 
-std::string descriptionOf(std::string const& module)
+std::string descriptionOf(std::string const& module, std::string const& name)
 {
     Program scan({"--scan", module});
-    return nlohmann::json::parse(scan.line()).at("plugins").at(0).dump();
+    nlohmann::json const found = nlohmann::json::parse(scan.line());
+    for (nlohmann::json const& plugin : found.at("plugins"))
+        if (name.empty() || plugin.at("name") == name)
+            return plugin.dump();
+    return "{}";
+}
+
+std::string slotList(std::string const& description, std::string const& more)
+{
+    return R"([{"id":"a","plugin":)" + description + more + "}]";
 }

@@ -2,6 +2,8 @@
 // pipes the way a controller drives it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <string>
 #include <sys/types.h>
@@ -52,9 +54,25 @@ private:
     int status = -1;
 };
 
+inline constexpr char READY[] = R"({"event":"ready"})";
+
+// The program in host mode, past its first line, which must be READY.
+struct Started : Program {
+    Started() { EXPECT_EQ(line(), READY); }
+
+    // "play" with id 2 from `input` to `output`; `more` is added as further members.
+    std::string play(std::string const& input, std::string const& output, std::string const& more = "")
+    {
+        return ask(R"({"cmd":"play","id":2,"input":")" + input + R"(","output":")" + output + "\"" + more + "}");
+    }
+};
+
 // The reply to command `id` (JSON text) that succeeded without a result.
 std::string ok(std::string const& id);
 // Whether `reply` answers command `id` with a slot's state.
 bool isState(std::string const& reply, int id);
-// Runs "--scan <module>" and returns the first description it prints, as JSON text.
-std::string descriptionOf(std::string const& module);
+// Runs "--scan <module>" and returns the description of its class `name` (the first when empty) as JSON
+// text; "{}" when there is no such class.
+std::string descriptionOf(std::string const& module, std::string const& name = "");
+// A slot list of one slot "a" holding the described plug-in; `more` is added as further members.
+std::string slotList(std::string const& description, std::string const& more = "");

@@ -12,10 +12,8 @@ namespace {
 using Lines = std::vector<std::string>;
 
 // A host with the pass-through plug-in's description at hand.
-struct Rack : Program {
+struct Rack : Started {
     std::string description = descriptionOf(RACKHOST_TEST_MODULES "/passthrough.vst3");
-
-    Rack() { EXPECT_EQ(line(), R"({"event":"ready"})"); }
 
     // One slot list entry; `more` is added as further members.
     std::string slot(std::string const& id, std::string const& more = "") const

@@ -8,10 +8,10 @@
 int main()
 {
     Program host;
-    if (host.line() != R"({"event":"ready"})")
+    if (host.line() != READY)
         return 1;
-    std::string const slots = R"([{"id":"a","plugin":)" + descriptionOf(RACKHOST_TEST_MODULES "/passthrough.vst3") + "}]";
-    if (host.ask(R"({"cmd":"load","id":0,"slots":)" + slots + "}") != R"({"id":0,"ok":true,"result":null})")
+    std::string const slots = slotList(descriptionOf(RACKHOST_TEST_MODULES "/passthrough.vst3"));
+    if (host.ask(R"({"cmd":"load","id":0,"slots":)" + slots + "}") != ok("0"))
         return 1;
 
     constexpr int warmUp = 50;
@@ -21,7 +21,7 @@ int main()
         auto const start = std::chrono::steady_clock::now();
         std::string const reply = host.ask(R"({"cmd":"state","id":1,"slot":"a"})");
         auto const took = std::chrono::steady_clock::now() - start;
-        if (reply.rfind(R"({"id":1,"ok":true,"result":")", 0) != 0)
+        if (!isState(reply, 1))
             return 1;
         if (i >= warmUp)
             microseconds.push_back(std::chrono::duration<double, std::micro>(took).count());

@@ -16,23 +16,11 @@ std::string const EMPTY_STATE = "UVJTQgAAAAAAAAAA";  // "QRSB" and two empty chu
 // The unruly module's class of this name, as "--scan" describes it.
 std::string unruly(std::string const& name)
 {
-    Program scan({"--scan", UNRULY});
-    nlohmann::json const found = nlohmann::json::parse(scan.line());
-    for (nlohmann::json const& plugin : found.at("plugins"))
-        if (plugin.at("name") == name)
-            return plugin.dump();
-    return "{}";
+    return descriptionOf(UNRULY, name);
 }
 
-std::string slotOf(std::string const& description, std::string const& more = "")
-{
-    return R"([{"id":"a","plugin":)" + description + more + "}]";
-}
-
-struct Host : Program {
-    std::vector<std::string> seen;  // every line on standard output
-
-    Host() { note(line()); }
+struct Host : Started {
+    std::vector<std::string> seen;  // every line on standard output after READY
 
     std::string note(std::string const& next)
     {
@@ -92,7 +80,7 @@ protected:
 TEST_F(Unruly, AnEditorViewThatCrashesWithoutADisplayIsNeverAskedItsSize)
 {
     Host host;
-    host.load(slotOf(unruly("Crashing Editor")));
+    host.load(slotList(unruly("Crashing Editor")));
     EXPECT_EQ(host.command(R"({"cmd":"editor","id":2,"slot":"a"})"),
               R"({"error":"Plugin windows can't be opened on this system yet.","id":2,"ok":false})");
     host.state();
@@ -104,10 +92,9 @@ TEST_F(Unruly, WhatAPluginPrintsLandsOnStandardErrorInEveryMode)
 {
     std::string const chatty = unruly("Chatty");
     Host host;
-    host.load(slotOf(chatty));
-    EXPECT_EQ(host.command(R"({"cmd":"play","id":2,"input":")" + std::string(sharedserver::mainMonitor) +
-                           R"(","output":")" + sharedserver::mainOutput + R"(","slots":)" + slotOf(chatty) + "}"),
-              ok("2"));
+    host.load(slotList(chatty));
+    std::string const slots = R"(,"slots":)" + slotList(chatty);
+    EXPECT_EQ(host.note(host.play(sharedserver::mainMonitor, sharedserver::mainOutput, slots)), ok("2"));
     for (std::string const& next : host.events(300ms))
         host.note(next);
     EXPECT_EQ(host.command(R"({"cmd":"editor","id":4,"slot":"a"})"),
@@ -138,13 +125,12 @@ TEST_F(Unruly, AStateThatHoldsNothingRestoresWhileOneThatShouldHoldBytesStillRef
     for (std::string name : {"Keeps Nothing", "No State Calls"}) {
         std::string const description = unruly(name);
         Host host;
-        host.load(slotOf(description));
+        host.load(slotList(description));
         std::string const saved = host.state();
         EXPECT_EQ(saved, EMPTY_STATE);
-        host.load(slotOf(description, R"(,"state":")" + saved + "\""));
-        EXPECT_EQ(host.command(R"({"cmd":"play","id":2,"input":")" + std::string(sharedserver::mainMonitor) +
-                               R"(","output":")" + sharedserver::mainOutput + R"(","slots":)" +
-                               slotOf(description, R"(,"state":")" + saved + "\"") + "}"),
+        host.load(slotList(description, R"(,"state":")" + saved + "\""));
+        EXPECT_EQ(host.play(sharedserver::mainMonitor, sharedserver::mainOutput,
+                            R"(,"slots":)" + slotList(description, R"(,"state":")" + saved + "\"")),
                   ok("2"));
         host.quit();
 
@@ -155,7 +141,7 @@ TEST_F(Unruly, AStateThatHoldsNothingRestoresWhileOneThatShouldHoldBytesStillRef
     }
 
     Host host;
-    host.load(slotOf(descriptionOf(RACKHOST_TEST_MODULES "/refuses-state.vst3"),
+    host.load(slotList(descriptionOf(RACKHOST_TEST_MODULES "/refuses-state.vst3"),
                      R"(,"state":")" + EMPTY_STATE + "\""),
               R"({"error":"Couldn't put Refuses State back as it was.","id":1,"ok":false})");
 }
@@ -171,7 +157,7 @@ TEST_F(Unruly, ABundlePathEndingInSlashesLoads)
         EXPECT_EQ(description["path"], path);
 
         Host host;
-        host.load(slotOf(description.dump()));
+        host.load(slotList(description.dump()));
         host.quit();
         Rendered const rendered = render({description.dump(), in, out});
         EXPECT_EQ(rendered.code, 0) << rendered.err;

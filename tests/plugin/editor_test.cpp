@@ -12,7 +12,7 @@ std::unique_ptr<Plugin> openedEditor(std::string const& className)
     auto plugin = loadRecorder(className);
     std::string error;
     if (plugin) {
-        plugin->onEdited = [] { recorder().calls.push_back("host.onEdited"); };
+        plugin->onEdited = [] { note("host.onEdited"); };
         EXPECT_TRUE(plugin->openEditor(error)) << error;
     }
     return plugin;

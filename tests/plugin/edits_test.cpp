@@ -7,24 +7,6 @@
 
 using Steinberg::kResultFalse;
 using Steinberg::kResultOk;
-using Point = std::pair<unsigned int, double>;  // parameter id and value
-
-namespace {
-
-// The parameter points the processor got in its last block (all at sample offset 0).
-std::vector<Point> lastBlockPoints()
-{
-    RecorderProbe const& probe = recorder();
-    std::vector<Point> points;
-    for (std::size_t i = 0; i < probe.lastBlock.pointCount; ++i) {
-        ReceivedPoint const& point = probe.points[probe.lastBlock.firstPoint + i];
-        EXPECT_EQ(point.sampleOffset, 0);
-        points.push_back({point.paramId, point.value});
-    }
-    return points;
-}
-
-}  // namespace
 
 TEST(ComponentHandler, ReportsFinishedEditsRestartsDirtyStateAndClosedEditorsAsChanges)
 {

@@ -1,5 +1,6 @@
 // Loading a plug-in by its description, why a load fails, and how a plug-in is taken apart.
 #include "plugin_fixture.h"
+#include "tests/support/sanitized.h"
 
 #include <pluginterfaces/vst/ivsthostapplication.h>
 
@@ -10,11 +11,8 @@
 
 namespace {
 
-// Built with AddressSanitizer or ThreadSanitizer, which keep freed memory back on purpose.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef RACKHOST_SANITIZER_ALLOCATOR
 constexpr bool sanitized = true;
-#elif defined(__has_feature)
-constexpr bool sanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
 #else
 constexpr bool sanitized = false;
 #endif
@@ -114,7 +112,7 @@ TEST(LoadVst3, WiresTheControllerItFindsAndTakesEverythingApartInOrder)
         EXPECT_EQ(loading, c.loading) << c.className;
         EXPECT_EQ(recorder().hostContext, context) << c.className;
         other.reset();
-        plugin->onEdited = [] { recorder().calls.push_back("host.onEdited"); };
+        plugin->onEdited = [] { note("host.onEdited"); };
         ASSERT_TRUE(plugin->prepare(48000, 512));
         takeCalls();
         plugin.reset();

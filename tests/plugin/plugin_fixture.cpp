@@ -81,6 +81,23 @@ Calls takeCalls()
     return calls;
 }
 
+void note(std::string call)
+{
+    recorder().calls.push_back(std::move(call));
+}
+
+std::vector<Point> lastBlockPoints()
+{
+    RecorderProbe const& probe = recorder();
+    std::vector<Point> points;
+    for (std::size_t i = 0; i < probe.lastBlock.pointCount; ++i) {
+        ReceivedPoint const& point = probe.points[probe.lastBlock.firstPoint + i];
+        EXPECT_EQ(point.sampleOffset, 0);
+        points.push_back({point.paramId, point.value});
+    }
+    return points;
+}
+
 Steinberg::tresult callHandler(HandlerCall call, unsigned int paramId, double value)
 {
     static auto* function = reinterpret_cast<RecorderCallFunction>(recorderSymbol("recorderCallHandler"));

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 using Calls = std::vector<std::string>;
@@ -24,6 +25,10 @@ std::unique_ptr<Plugin> loadRecorder(std::string const& className, Calls* loadCa
 // The recorder module stays loaded from the first call on, so its log outlives every plug-in.
 RecorderProbe& recorder();
 Calls takeCalls();  // the log so far, which is then cleared
+void note(std::string call);  // adds a call of the host side to the log
+using Point = std::pair<unsigned int, double>;  // parameter id and value
+// The parameter points the processor got in its last block, each checked to be at sample offset 0.
+std::vector<Point> lastBlockPoints();
 Steinberg::tresult callHandler(HandlerCall call, unsigned int paramId = 0, double value = 0);
 
 // Two input and two output channels of 512 frames.

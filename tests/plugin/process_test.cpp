@@ -113,10 +113,8 @@ TEST(Process, CountsTransportTimeAcrossPrepares)
 TEST(SdkExamples, ProcessAtBothRatesAndRestoreTheirStateOnAFreshInstance)
 {
     for (std::string name : {"adelay", "again-sampleaccurate", "syncdelay"}) {
-        PluginRef const ref = refOf(sdkExample(name));
-        std::string error;
-        auto plugin = loadPlugin(ref, error);
-        ASSERT_TRUE(plugin) << error;
+        auto plugin = loadClass(sdkExample(name));
+        ASSERT_TRUE(plugin);
         for (double rate : {44100.0, 48000.0}) {
             EXPECT_TRUE(plugin->prepare(rate, 512)) << name << " at " << rate;
             StereoBlock block;
@@ -124,8 +122,8 @@ TEST(SdkExamples, ProcessAtBothRatesAndRestoreTheirStateOnAFreshInstance)
                 block.run(*plugin);
         }
         std::vector<unsigned char> const saved = plugin->state();
-        auto fresh = loadPlugin(ref, error);
-        ASSERT_TRUE(fresh) << error;
+        auto fresh = loadClass(sdkExample(name));
+        ASSERT_TRUE(fresh);
         EXPECT_TRUE(fresh->setState(saved)) << name;
         EXPECT_EQ(fresh->state(), saved) << name;
     }

@@ -6,11 +6,6 @@
 
 namespace {
 
-void note(std::string call)
-{
-    recorder().calls.push_back(std::move(call));
-}
-
 class TestWindow : public Window {
 public:
     ~TestWindow() override

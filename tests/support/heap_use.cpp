@@ -1,17 +1,10 @@
 // Counts allocations per thread: through the sanitizer allocator's hooks in sanitizer builds (which
 // own operator new there), else through replaced global operator new and delete.
 #include "tests/support/heap_use.h"
+#include "tests/support/sanitized.h"
 
 #include <cstdlib>
 #include <new>
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define RACKHOST_SANITIZER_ALLOCATOR 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define RACKHOST_SANITIZER_ALLOCATOR 1
-#endif
-#endif
 
 namespace {
 

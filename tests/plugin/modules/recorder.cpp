@@ -9,7 +9,6 @@
 #include <public.sdk/source/vst/vsteditcontroller.h>
 #include <pluginterfaces/base/funknownimpl.h>
 #include <pluginterfaces/base/ibstream.h>
-#include <pluginterfaces/vst/ivstevents.h>
 #include <pluginterfaces/vst/ivstparameterchanges.h>
 
 #include <algorithm>
@@ -113,17 +112,10 @@ void recordBlock(ProcessData const& data)
 {
     ProcessedBlock& block = probe.lastBlock;
     block = ProcessedBlock{};
-    block.frames = data.numSamples;
-    block.inputBuses = data.numInputs;
-    if (data.numInputs > 0) {
+    if (data.numInputs > 0)
         block.inputChannels = data.inputs[0].numChannels;
-        for (int channel = 0; channel < std::min(block.inputChannels, 4); ++channel)
-            block.firstInputs[channel] = data.numSamples > 0 ? data.inputs[0].channelBuffers32[channel][0] : 0;
-    }
     if (data.processContext)
         block.context = *data.processContext;
-    if (data.inputEvents)
-        block.eventCount = data.inputEvents->getEventCount();
     block.firstPoint = probe.pointCount;
     IParameterChanges* changes = data.inputParameterChanges;
     for (int32 i = 0; changes && i < changes->getParameterCount(); ++i) {
@@ -136,7 +128,13 @@ void recordBlock(ProcessData const& data)
         }
     }
     block.pointCount = probe.pointCount - block.firstPoint;
-    ++probe.blocks;
+}
+
+// Every channel of output bus 0 holds `value`.
+void fillOutputs(ProcessData& data, float value)
+{
+    for (int32 channel = 0; data.numOutputs > 0 && channel < data.outputs[0].numChannels; ++channel)
+        std::fill_n(data.outputs[0].channelBuffers32[channel], data.numSamples, value);
 }
 
 // The factory's create function of a class built from its behaviour, answering as `Face`.
@@ -365,14 +363,13 @@ public:
     {
         recordBlock(data);
         if (behaviour.processFails) {
-            for (int32 channel = 0; data.numOutputs > 0 && channel < data.outputs[0].numChannels; ++channel)
-                std::fill_n(data.outputs[0].channelBuffers32[channel], data.numSamples, 9.0f);
+            fillOutputs(data, 9.0f);
             return kResultFalse;
         }
-        copyThrough(data, 0.5f);
         if (behaviour.noInputBus)
-            for (int32 channel = 0; channel < data.outputs[0].numChannels; ++channel)
-                std::fill_n(data.outputs[0].channelBuffers32[channel], data.numSamples, 0.25f);
+            fillOutputs(data, 0.25f);
+        else
+            copyThrough(data, 0.5f);
         return kResultOk;
     }
 

@@ -20,14 +20,10 @@ struct ReceivedPoint {
 
 // One processing call as the processor saw it.
 struct ProcessedBlock {
-    int frames = 0;
-    int inputBuses = 0;
-    int inputChannels = 0;      // of input bus 0
-    float firstInputs[4] = {};  // the first sample of each channel of input bus 0
+    int inputChannels = 0;  // of input bus 0
     Steinberg::Vst::ProcessContext context{};
     std::size_t firstPoint = 0;  // this block's parameter points in RecorderProbe::points
     std::size_t pointCount = 0;
-    int eventCount = 0;
 };
 
 struct RecorderProbe {
@@ -43,7 +39,6 @@ struct RecorderProbe {
     void* attachedTo = nullptr;  // the window handle the view was attached to
 
     // Written by processing, read once processing has stopped.
-    int blocks = 0;
     ProcessedBlock lastBlock;
     std::array<ReceivedPoint, 1 << 16> points{};
     std::size_t pointCount = 0;
