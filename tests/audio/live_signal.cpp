@@ -1,0 +1,133 @@
+// The two ends of the live benchmark (scripts/live-bench.sh):
+//   live_signal clicks          endless 48 kHz stereo s16le on standard output: clicks every 500 ms
+//                               over a low noise bed, so no run of exact zeros ever occurs in it
+//   live_signal measure <file>  reads a float32le 4-channel recording (channels 0-1 the path's input,
+//                               2-3 its output, sample-aligned) and prints one line: the input→output
+//                               latency per click (median, 10th and 90th percentile, cross-correlation)
+//                               and the runs of 8 or more frames of exact zeros in each pair
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int rate = 48000;
+constexpr int clickSpacing = rate / 2;
+constexpr int clickFrames = 64;
+constexpr int channels = 4;
+constexpr int gapFrames = 8;
+// Longest latency looked for; well under the click spacing so each click matches only its own echo.
+constexpr int maxLag = rate / 5;
+
+std::uint32_t nextRandom(std::uint32_t& state)
+{
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+}
+
+int writeClicks()
+{
+    std::uint32_t state = 1;
+    std::vector<std::int16_t> block(2 * clickSpacing);
+    for (;;) {
+        for (int i = 0; i < clickSpacing; ++i) {
+            // A noise bed of ±(8..64) steps: never zero, so a gap in it is the path's doing.
+            int const magnitude = 8 + static_cast<int>(nextRandom(state) % 57);
+            int sample = (nextRandom(state) & 1) ? magnitude : -magnitude;
+            // A click of random signs decaying over 64 frames: one sharp correlation peak.
+            if (i < clickFrames)
+                sample += ((nextRandom(state) & 1) ? 1 : -1) * (16000 * (clickFrames - i) / clickFrames);
+            block[2 * i] = block[2 * i + 1] = static_cast<std::int16_t>(sample);
+        }
+        if (std::fwrite(block.data(), sizeof block[0], block.size(), stdout) != block.size())
+            return 0;  // the player went away: the benchmark is over
+    }
+}
+
+// Runs of `gapFrames` or more frames in which both channels `first` and `first + 1` are exactly 0.
+int gaps(std::vector<float> const& frames, std::size_t count, int first)
+{
+    int runs = 0;
+    std::size_t run = 0;
+    for (std::size_t f = 0; f < count; ++f) {
+        bool const silent = frames[f * channels + first] == 0.0f && frames[f * channels + first + 1] == 0.0f;
+        run = silent ? run + 1 : 0;
+        if (run == gapFrames)
+            ++runs;
+    }
+    return runs;
+}
+
+// The lag (in frames) at which the output best matches the click starting at `onset` in the input.
+int clickLatency(std::vector<float> const& frames, std::size_t count, std::size_t onset)
+{
+    double best = 0.0;
+    int bestLag = -1;
+    for (int lag = 0; lag < maxLag && onset + lag + clickFrames < count; ++lag) {
+        double sum = 0.0;
+        for (std::size_t i = onset; i < onset + clickFrames; ++i)
+            sum += double(frames[i * channels]) * frames[(i + lag) * channels + 2];
+        if (sum > best) {
+            best = sum;
+            bestLag = lag;
+        }
+    }
+    return bestLag;
+}
+
+double percentile(std::vector<int> sorted, double p)
+{
+    std::sort(sorted.begin(), sorted.end());
+    return sorted[static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1))] * 1000.0 / rate;
+}
+
+int measure(char const* path)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        std::fprintf(stderr, "live_signal: can't read %s\n", path);
+        return 1;
+    }
+    std::vector<float> frames;
+    float block[4096];
+    std::size_t got;
+    while ((got = std::fread(block, sizeof(float), 4096, file)) > 0)
+        frames.insert(frames.end(), block, block + got);
+    std::fclose(file);
+    std::size_t const count = frames.size() / channels;
+
+    std::vector<int> latencies;
+    for (std::size_t f = 0; f + maxLag + clickFrames < count; ++f) {
+        if (std::fabs(frames[f * channels]) < 0.25f)
+            continue;
+        int const lag = clickLatency(frames, count, f);
+        if (lag >= 0)
+            latencies.push_back(lag);
+        f += clickSpacing / 2;
+    }
+    if (latencies.empty()) {
+        std::fprintf(stderr, "live_signal: no click reached the output\n");
+        return 1;
+    }
+    double const minutes = static_cast<double>(count) / rate / 60.0;
+    std::printf("%5.1f s  latency ms median %6.2f  p10 %6.2f  p90 %6.2f  gaps/min out %7.1f  in %5.1f\n",
+                minutes * 60.0, percentile(latencies, 0.5), percentile(latencies, 0.1), percentile(latencies, 0.9),
+                gaps(frames, count, 2) / minutes, gaps(frames, count, 0) / minutes);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && std::strcmp(argv[1], "clicks") == 0)
+        return writeClicks();
+    if (argc == 3 && std::strcmp(argv[1], "measure") == 0)
+        return measure(argv[2]);
+    std::fprintf(stderr, "usage: live_signal clicks | live_signal measure <float32le 4-channel file>\n");
+    return 2;
+}
