@@ -20,7 +20,11 @@ ma_backend preferredBackend()
 
 void Engine::Impl::openContext()
 {
-    contextReady = ma_context_init(nullptr, 0, nullptr, &audioContext) == MA_SUCCESS;
+    // The device's thread asks for real-time scheduling, so busy programs beside the host can't make it
+    // late for the sound server; initDevice copes with a system that refuses it.
+    ma_context_config config = ma_context_config_init();
+    config.threadPriority = ma_thread_priority_realtime;
+    contextReady = ma_context_init(nullptr, 0, &config, &audioContext) == MA_SUCCESS;
     lostOnContext = false;
 }
 

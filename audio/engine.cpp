@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 
 namespace {
 
@@ -17,6 +18,22 @@ std::string const stoppedSentence = "The audio device stopped (was it unplugged?
 // can take a few seconds to start a new stream, so the first period may come later.
 constexpr auto quietLimit = std::chrono::seconds(1);
 constexpr auto firstPeriodLimit = std::chrono::seconds(5);
+
+// How much output the sound server holds for the host. The library asks for one period, which a client
+// reached over a socket can't keep fed: the server runs dry between two writes and plays silence. A few
+// periods keep it fed at a latency a player doesn't notice; RACKHOST_OUTPUT_BUFFER_MS chooses another.
+constexpr double defaultOutputBufferMs = 16.0;
+
+double outputBufferMs()
+{
+    char const* text = std::getenv("RACKHOST_OUTPUT_BUFFER_MS");
+    if (text == nullptr)
+        return defaultOutputBufferMs;
+    char* end = nullptr;
+    double const ms = std::strtod(text, &end);
+    bool const usable = end != text && *end == '\0' && ms >= 1.0 && ms <= 1000.0;
+    return usable ? ms : defaultOutputBufferMs;
+}
 
 ma_device_config duplexConfig(Engine::Impl* impl, ma_device_info const* input, ma_device_info const* output)
 {
@@ -57,6 +74,21 @@ extern "C" char const* __tsan_default_suppressions()
     return "called_from_lib:libpulsecommon\ncalled_from_lib:libpulse.so\n";
 }
 #endif
+
+bool Engine::Impl::initDevice(ma_device_config const& config)
+{
+    if (ma_device_init(&audioContext, &config, &device) == MA_SUCCESS)
+        return true;
+    // Where real-time scheduling is refused (a user without the right to it) the library can't start the
+    // device's thread at all: a normal thread plays too.
+    if (audioContext.threadPriority != ma_thread_priority_realtime)
+        return false;
+    audioContext.threadPriority = ma_thread_priority_default;
+    if (ma_device_init(&audioContext, &config, &device) == MA_SUCCESS)
+        return true;
+    audioContext.threadPriority = ma_thread_priority_realtime;
+    return false;
+}
 
 void Engine::Impl::close()
 {
@@ -151,11 +183,16 @@ bool Engine::open(std::string const& input, int channel, std::string const& outp
     }
 
     ma_device_config const config = duplexConfig(&engine, inputInfo, outputInfo);
-    if (ma_device_init(&engine.audioContext, &config, &engine.device) != MA_SUCCESS) {
+    if (!engine.initDevice(config)) {
         error = "Couldn't open the audio devices. Another app may be using them.";
         return false;
     }
     engine.deviceOpen = true;
+    if (engine.audioContext.backend == ma_backend_pulseaudio) {
+        // Kept at the library's own buffering when the server can't be asked.
+        setPulsePlaybackBuffer(engine.device, static_cast<ma_uint32>(outputBufferMs() *
+                                                                    engine.device.playback.internalSampleRate / 1000.0));
+    }
     engine.inputChannels = std::max(1, static_cast<int>(engine.device.capture.channels));
     engine.inputName = input;
     engine.outputName = output;

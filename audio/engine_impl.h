@@ -61,12 +61,18 @@ struct Engine::Impl {
                 ma_device_info const*& outputInfo, std::string& error);
     // Control thread: the current context's devices; empty when it can't list them.
     DeviceLists list();
+    // Control thread: `device` opened with `config`; false when the library can't open it.
+    bool initDevice(ma_device_config const& config);
 
     // Audio thread: the device's data callback. Takes no lock, allocates and frees nothing.
     static void callback(ma_device* device, void* output, void const* input, ma_uint32 frameCount);
     // A thread of the library: passes a device that stopped on its own to `onStopped`.
     static void notification(ma_device_notification const* notification);
 };
+
+// Control thread, before the device starts: asks the sound server to hold `frames` of the device's output
+// (its PulseAudio playback stream's target length). False when the server can't be asked.
+bool setPulsePlaybackBuffer(ma_device& device, ma_uint32 frames);
 
 // The devices the library enumerates; the arrays belong to the context until its next enumeration.
 struct DeviceArrays {

@@ -5,7 +5,8 @@
 # loopback module, the host with an empty rack and the host with one pass-through plug-in, idle and with 4
 # cores busy.
 #   bash scripts/live-bench.sh [seconds per case, default 60]
-# LIVE_BENCH_CASES and LIVE_BENCH_LOADS choose a subset ("loopback empty passthrough", "idle loaded").
+# LIVE_BENCH_CASES and LIVE_BENCH_LOADS choose a subset ("loopback empty passthrough", "idle loaded");
+# LIVE_BENCH_HOST runs another build of the host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -45,6 +46,7 @@ sleep 1
 record() {
   timeout "$seconds" parec -d bench_capture.monitor --raw --format=float32le --channels=4 \
     --channel-map=aux0,aux1,aux2,aux3 --rate=48000 >"$folder/recording" || true
+  cp "$folder/recording" /tmp/exp/last.raw
   build/tests/audio/live_signal measure "$folder/recording"
 }
 
@@ -60,7 +62,7 @@ host() {
   local slots=$1
   rm -f "$folder/commands"
   mkfifo "$folder/commands"
-  build/rackhost <"$folder/commands" >"$folder/host.log" 2>&1 &
+  "${LIVE_BENCH_HOST:-build/rackhost}" <"$folder/commands" >"$folder/host.log" 2>&1 &
   local pid=$!
   exec 3>"$folder/commands"
   echo '{"cmd":"play","id":1,"input":"Monitor of Bench-In","output":"Bench-Out","gain":0,"gate":-96,'\
@@ -78,7 +80,7 @@ host() {
   record
   echo '{"cmd":"quit"}' >&3
   exec 3>&-
-  wait "$pid"
+  wait "$pid"; cp "$folder/host.log" /tmp/exp/host.log
 }
 
 passthrough='[{"id":"a","plugin":{"format":"vst3","path":"build/test-modules/passthrough.vst3",'\

@@ -4,11 +4,13 @@
 //   live_signal measure <file>  reads a float32le 4-channel recording (channels 0-1 the path's input,
 //                               2-3 its output, sample-aligned) and prints one line: the input→output
 //                               latency per click (median, 10th and 90th percentile, cross-correlation)
-//                               and the runs of 8 or more frames of exact zeros in each pair
+//                               and the runs of 8 or more frames of exact zeros per minute: in the
+//                               output, those of them the input doesn't explain, and in the input
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,18 +50,31 @@ int writeClicks()
     }
 }
 
-// Runs of `gapFrames` or more frames in which both channels `first` and `first + 1` are exactly 0.
-int gaps(std::vector<float> const& frames, std::size_t count, int first)
+// Where runs of `gapFrames` or more frames begin in which both channels `first` and `first + 1` are exactly 0.
+std::vector<std::size_t> gaps(std::vector<float> const& frames, std::size_t count, int first)
 {
-    int runs = 0;
+    std::vector<std::size_t> starts;
     std::size_t run = 0;
     for (std::size_t f = 0; f < count; ++f) {
         bool const silent = frames[f * channels + first] == 0.0f && frames[f * channels + first + 1] == 0.0f;
         run = silent ? run + 1 : 0;
         if (run == gapFrames)
-            ++runs;
+            starts.push_back(f + 1 - gapFrames);
     }
-    return runs;
+    return starts;
+}
+
+// The output gaps that aren't an input gap passed on `latency` frames later (within 2 ms).
+std::size_t ownGaps(std::vector<std::size_t> const& output, std::vector<std::size_t> const& input, int latency)
+{
+    std::size_t own = 0;
+    for (std::size_t gap : output) {
+        bool const passedOn = std::any_of(input.begin(), input.end(), [&](std::size_t in) {
+            return std::abs(static_cast<long>(gap) - static_cast<long>(in) - latency) <= rate / 500;
+        });
+        own += passedOn ? 0 : 1;
+    }
+    return own;
 }
 
 // The lag (in frames) at which the output best matches the click starting at `onset` in the input.
@@ -79,10 +94,11 @@ int clickLatency(std::vector<float> const& frames, std::size_t count, std::size_
     return bestLag;
 }
 
-double percentile(std::vector<int> sorted, double p)
+// The `p` quantile of the latencies in frames.
+int percentile(std::vector<int> sorted, double p)
 {
     std::sort(sorted.begin(), sorted.end());
-    return sorted[static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1))] * 1000.0 / rate;
+    return sorted[static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1))];
 }
 
 int measure(char const* path)
@@ -114,9 +130,13 @@ int measure(char const* path)
         return 1;
     }
     double const minutes = static_cast<double>(count) / rate / 60.0;
-    std::printf("%5.1f s  latency ms median %6.2f  p10 %6.2f  p90 %6.2f  gaps/min out %7.1f  in %5.1f\n",
-                minutes * 60.0, percentile(latencies, 0.5), percentile(latencies, 0.1), percentile(latencies, 0.9),
-                gaps(frames, count, 2) / minutes, gaps(frames, count, 0) / minutes);
+    double const ms = 1000.0 / rate;
+    int const median = percentile(latencies, 0.5);
+    std::vector<std::size_t> const input = gaps(frames, count, 0);
+    std::vector<std::size_t> const output = gaps(frames, count, 2);
+    std::printf("%5.1f s  latency ms median %6.2f p10 %6.2f p90 %6.2f  gaps/min out %6.1f own %6.1f in %5.1f\n",
+                minutes * 60.0, median * ms, percentile(latencies, 0.1) * ms, percentile(latencies, 0.9) * ms,
+                output.size() / minutes, ownGaps(output, input, median) / minutes, input.size() / minutes);
     return 0;
 }
 
