@@ -8,6 +8,13 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <linux/capability.h>
+#include <pthread.h>
+#include <sstream>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -81,6 +88,48 @@ struct Tone : Program {
         type(samples);
     }
 };
+
+// Whether this process may start a thread scheduled in real time.
+bool realTimeAllowed()
+{
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    sched_param const priority{.sched_priority = 10};
+    pthread_attr_setschedpolicy(&attributes, SCHED_FIFO);
+    pthread_attr_setschedparam(&attributes, &priority);
+    pthread_attr_setinheritsched(&attributes, PTHREAD_EXPLICIT_SCHED);
+    pthread_t thread;
+    bool const started = pthread_create(&thread, &attributes, [](void*) -> void* { return nullptr; }, nullptr) == 0;
+    if (started)
+        pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+    return started;
+}
+
+// Programs started from now on may not schedule in real time, as for a user without the right to it.
+void refuseRealTime()
+{
+    prctl(PR_CAPBSET_DROP, CAP_SYS_NICE, 0, 0, 0);
+    rlimit const none{0, 0};
+    setrlimit(RLIMIT_RTPRIO, &none);
+}
+
+// Whether any thread of process `pid` is scheduled in real time.
+bool runsInRealTime(pid_t pid)
+{
+    for (auto const& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::ifstream file(task.path() / "stat");
+        std::string const stat{std::istreambuf_iterator<char>(file), {}};
+        // The fields after the command's name in parentheses start at the third; the policy is the 41st.
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        std::string policy;
+        for (int field = 3; field <= 41; ++field)
+            fields >> policy;
+        if (policy == std::to_string(SCHED_FIFO) || policy == std::to_string(SCHED_RR))
+            return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -223,6 +272,22 @@ TEST(Devices, ARateThePluginRefusesLeavesTheDeviceOpenAndIdle)
         EXPECT_EQ(level.dump(), R"({"event":"levels","input":0.0,"output":0.0})");
     EXPECT_TRUE(isState(host.ask(R"({"cmd":"state","id":3,"slot":"a"})"), 3));
     EXPECT_EQ(host.play("Monitor of Slow", "Slow", slotOf(PASS_THROUGH)), ok("2"));
+}
+
+TEST(Devices, TheAudioThreadRunsInRealTimeWhereTheSystemAllowsItAndPlaysWithoutWhereItDoesnt)
+{
+    Server server;
+    bool const allowed = realTimeAllowed();
+    {
+        Host host;
+        ASSERT_EQ(host.play("Mic", "Speakers"), ok("2"));
+        EXPECT_EQ(runsInRealTime(host.processId()), allowed);
+    }
+    refuseRealTime();
+    Host host;
+    ASSERT_EQ(host.play("Mic", "Speakers"), ok("2"));
+    EXPECT_GE(host.levels(500ms).size(), 5u);
+    EXPECT_FALSE(runsInRealTime(host.processId()));
 }
 
 TEST(Devices, WithoutASoundServerOnlyPlayingFails)

@@ -42,6 +42,7 @@ public:
     int exitCode(std::chrono::milliseconds timeout = replyTimeout);
     // Everything written to standard error; call after the child has ended.
     std::string errors();
+    pid_t processId() const { return pid; }
 
 private:
     pid_t pid = -1;
