@@ -212,6 +212,9 @@ Vst3Plugin::~Vst3Plugin()
         componentConnection->disconnect(controllerConnection);
         controllerConnection->disconnect(componentConnection);
     }
+    // A connection point may be an object of its own, which its owner expects to be let go before it ends.
+    componentConnection = nullptr;
+    controllerConnection = nullptr;
     if (controller) {
         controller->setComponentHandler(nullptr);
         if (separateController)

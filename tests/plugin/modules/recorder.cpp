@@ -40,6 +40,8 @@ struct Behaviour {
     bool stateRefused = false;
     bool controllerRejectsState = false;
     ViewKind view = ViewKind::none;
+    // Both sides hand out connection points that are objects of their own.
+    bool checksHost = false;
 };
 
 Behaviour const behaviours[] = {
@@ -61,6 +63,7 @@ Behaviour const behaviours[] = {
     {.name = "Resizable Editor", .view = ViewKind::resizable},
     {.name = "Foreign Editor", .view = ViewKind::foreign},
     {.name = "Editor Won't Attach", .view = ViewKind::refusesAttach},
+    {.name = "Checks Host", .checksHost = true},
 };
 
 constexpr uint32 effectTag = 0x52454331;      // "REC1"
@@ -135,6 +138,41 @@ void fillOutputs(ProcessData& data, float value)
 {
     for (int32 channel = 0; data.numOutputs > 0 && channel < data.outputs[0].numChannels; ++channel)
         std::fill_n(data.outputs[0].channelBuffers32[channel], data.numSamples, value);
+}
+
+// A connection point that is an object of its own, as one framework makes them: it passes every call on to
+// its owner and lives on while anyone holds it.
+class OwnConnectionPoint : public U::Implements<U::Directly<IConnectionPoint>> {
+public:
+    explicit OwnConnectionPoint(IConnectionPoint& owner) : owner(owner) {}
+
+    tresult PLUGIN_API connect(IConnectionPoint* other) override { return owner.connect(other); }
+    tresult PLUGIN_API disconnect(IConnectionPoint* other) override { return owner.disconnect(other); }
+    tresult PLUGIN_API notify(IMessage* message) override { return owner.notify(message); }
+
+    // Whether anyone besides its owner still holds it (release() answers the count that is left).
+    bool heldElsewhere()
+    {
+        addRef();
+        return release() > 1;
+    }
+
+private:
+    IConnectionPoint& owner;
+};
+
+// "<side>.terminate", saying so when the host still holds the side's own connection point.
+std::string terminateNote(char const* side, IPtr<OwnConnectionPoint> const& connection)
+{
+    std::string const call = std::string(side) + ".terminate";
+    return connection && connection->heldElsewhere() ? call + " with its connection point still held" : call;
+}
+
+// Answers a request for the connection point with the own one, when there is one.
+bool answeredWithOwn(IPtr<OwnConnectionPoint> const& connection, TUID const iid, void** obj)
+{
+    return connection && FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid) &&
+           connection->queryInterface(iid, obj) == kResultOk;
 }
 
 // The factory's create function of a class built from its behaviour, answering as `Face`.
@@ -213,9 +251,17 @@ private:
 
 class RecordingController : public EditController {
 public:
-    explicit RecordingController(Behaviour const& behaviour) : behaviour(behaviour) {}
+    explicit RecordingController(Behaviour const& behaviour) : behaviour(behaviour)
+    {
+        if (behaviour.checksHost)
+            connection = owned(new OwnConnectionPoint(*this));
+    }
     ~RecordingController() override { note("controller.destroyed"); }
 
+    tresult PLUGIN_API queryInterface(TUID const iid, void** obj) override
+    {
+        return answeredWithOwn(connection, iid, obj) ? kResultOk : EditController::queryInterface(iid, obj);
+    }
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
         note("controller.initialize");
@@ -229,7 +275,7 @@ public:
     }
     tresult PLUGIN_API terminate() override
     {
-        note("controller.terminate");
+        note(terminateNote("controller", connection));
         return EditController::terminate();
     }
     tresult PLUGIN_API setComponentHandler(IComponentHandler* handler) override
@@ -274,6 +320,7 @@ public:
 
 private:
     Behaviour const& behaviour;
+    IPtr<OwnConnectionPoint> connection;
 };
 
 class RecordingEffect : public AudioEffect {
@@ -282,9 +329,15 @@ public:
     {
         if (behaviour.controller)
             setControllerClass(FUID(controllerTag, 0, 0, static_cast<uint32>(indexOf(behaviour))));
+        if (behaviour.checksHost)
+            connection = owned(new OwnConnectionPoint(*this));
     }
     ~RecordingEffect() override { note("component.destroyed"); }
 
+    tresult PLUGIN_API queryInterface(TUID const iid, void** obj) override
+    {
+        return answeredWithOwn(connection, iid, obj) ? kResultOk : AudioEffect::queryInterface(iid, obj);
+    }
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
         note("component.initialize");
@@ -299,7 +352,7 @@ public:
     }
     tresult PLUGIN_API terminate() override
     {
-        note("component.terminate");
+        note(terminateNote("component", connection));
         return AudioEffect::terminate();
     }
     tresult PLUGIN_API setActive(TBool state) override
@@ -375,6 +428,7 @@ public:
 
 private:
     Behaviour const& behaviour;
+    IPtr<OwnConnectionPoint> connection;
 };
 
 // A component that is its own edit controller.
