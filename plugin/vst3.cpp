@@ -4,6 +4,7 @@
 
 #include "plugin/component_handler.h"
 #include "plugin/edit_ring.h"
+#include "plugin/host_context.h"
 #include "plugin/module.h"
 #include "plugin/plug_frame.h"
 #include "plugin/state_blob.h"
@@ -28,13 +29,6 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 
 namespace {
-
-// The one host context every component and controller of the process is initialised with.
-HostApplication& hostApplication()
-{
-    static HostApplication host;
-    return host;
-}
 
 // A uid of 32 characters as the 16 class-id bytes: each pair of characters read as "%2x", with
 // a pair that doesn't convert giving 0.

@@ -90,14 +90,18 @@ TEST(LoadVst3, WiresTheControllerItFindsAndTakesEverythingApartInOrder)
                                     "controller.setComponentHandler null", "controller.terminate",
                                     "component.terminate", "controller.destroyed", "component.destroyed",
                                     "module.exit"};
+    std::string const calledInterfaces = ".isPlugInterfaceSupported IComponent IAudioProcessor IEditController "
+                                         "IConnectionPoint IPlugView";
     Case const cases[] = {
         {"Separate Controller",
          {"component.initialize", "controller.initialize", "controller.setComponentHandler set", "component.connect",
           "controller.connect", "component.getState", "controller.setComponentState component state"},
          separateTeardown},
-        // Holds its connection points apart: each must be let go before its owner is terminated.
+        // Asks the host context which interfaces it calls, and holds its connection points apart: each must be
+        // let go before its owner is terminated.
         {"Checks Host",
-         {"component.initialize", "controller.initialize", "controller.setComponentHandler set", "component.connect",
+         {"component.initialize", "component" + calledInterfaces, "controller.initialize",
+          "controller" + calledInterfaces, "controller.setComponentHandler set", "component.connect",
           "controller.connect", "component.getState", "controller.setComponentState component state"},
          separateTeardown},
         {"Single Component",  // terminated once, connected to nothing

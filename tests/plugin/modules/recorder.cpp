@@ -10,6 +10,8 @@
 #include <pluginterfaces/base/funknownimpl.h>
 #include <pluginterfaces/base/ibstream.h>
 #include <pluginterfaces/vst/ivstparameterchanges.h>
+#include <pluginterfaces/vst/ivstpluginterfacesupport.h>
+#include <pluginterfaces/vst/ivstunits.h>
 
 #include <algorithm>
 #include <cstring>
@@ -40,7 +42,8 @@ struct Behaviour {
     bool stateRefused = false;
     bool controllerRejectsState = false;
     ViewKind view = ViewKind::none;
-    // Both sides hand out connection points that are objects of their own.
+    // Both sides ask the host context which interfaces it calls, and hand out connection points that are
+    // objects of their own.
     bool checksHost = false;
 };
 
@@ -138,6 +141,26 @@ void fillOutputs(ProcessData& data, float value)
 {
     for (int32 channel = 0; data.numOutputs > 0 && channel < data.outputs[0].numChannels; ++channel)
         std::fill_n(data.outputs[0].channelBuffers32[channel], data.numSamples, value);
+}
+
+// What the host context says it calls, as "<side>.isPlugInterfaceSupported" and the interfaces it says yes to
+// among those asked; "unanswered" when the context doesn't offer the question.
+std::string interfaceSupport(char const* side, FUnknown* context)
+{
+    std::string note = std::string(side) + ".isPlugInterfaceSupported";
+    FUnknownPtr<IPlugInterfaceSupport> support(context);
+    if (!support)
+        return note + " unanswered";
+    std::pair<char const*, FUID const&> const asked[] = {
+        {"IComponent", IComponent::iid},       {"IAudioProcessor", IAudioProcessor::iid},
+        {"IEditController", IEditController::iid}, {"IConnectionPoint", IConnectionPoint::iid},
+        {"IPlugView", IPlugView::iid},         {"IEditController2", IEditController2::iid},
+        {"IMidiMapping", IMidiMapping::iid},   {"IUnitInfo", IUnitInfo::iid},
+    };
+    for (auto const& [name, iid] : asked)
+        if (support->isPlugInterfaceSupported(iid) == kResultTrue)
+            note += std::string(" ") + name;
+    return note;
 }
 
 // A connection point that is an object of its own, as one framework makes them: it passes every call on to
@@ -266,6 +289,8 @@ public:
     {
         note("controller.initialize");
         probe.hostContext = context;
+        if (behaviour.checksHost)
+            note(interfaceSupport("controller", context));
         if (behaviour.controllerInitFails)
             return kResultFalse;
         tresult const result = EditController::initialize(context);
@@ -342,6 +367,8 @@ public:
     {
         note("component.initialize");
         probe.hostContext = context;
+        if (behaviour.checksHost)
+            note(interfaceSupport("component", context));
         if (behaviour.componentInitFails)
             return kResultFalse;
         tresult const result = AudioEffect::initialize(context);
