@@ -79,7 +79,7 @@ private:
     void connectController();
     void stopProcessing();
     IPtr<MemoryStream> componentState();
-    bool savesNothing();
+    bool savesExactly(std::vector<unsigned char> const& bytes);
     void arrangeBuses();
     void copyInput(float const* const* inputs, int frames);
     void copyOutput(bool processed, float const* const* inputs, float* const* outputs, int frames);
@@ -348,9 +348,11 @@ IPtr<MemoryStream> Vst3Plugin::componentState()
     return stream;
 }
 
-bool Vst3Plugin::savesNothing()
+bool Vst3Plugin::savesExactly(std::vector<unsigned char> const& bytes)
 {
-    return componentState()->getSize() == 0;
+    auto const stream = componentState();
+    auto const* saved = reinterpret_cast<unsigned char const*>(stream->getData());
+    return std::equal(bytes.begin(), bytes.end(), saved, saved + stream->getSize());
 }
 
 bool Vst3Plugin::setState(std::vector<unsigned char> const& bytes)
@@ -360,8 +362,9 @@ bool Vst3Plugin::setState(std::vector<unsigned char> const& bytes)
         return false;
     auto componentStream = readStream(chunks->component);
     bool const taken = component->setState(componentStream) == kResultOk;
-    // A component that saves nothing often refuses the empty state it saved itself; it already holds it.
-    if (!taken && !(chunks->component.empty() && savesNothing()))
+    // Some components refuse the very state they save (nothing, or a byte they can't read back): one that
+    // saves exactly these bytes now already holds them.
+    if (!taken && !savesExactly(chunks->component))
         return false;
     if (controller) {
         if (taken) {
