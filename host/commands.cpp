@@ -112,10 +112,15 @@ void Host::play(json const& command)
 void Host::load(json const& command)
 {
     double rate = 48000.0;
-    if (engine.running())
+    if (engine.running()) {
         rate = engine.sampleRate();
-    else if (!loaded.empty())
-        rate = loaded.begin()->second.preparedRate;
+    } else {
+        // The rate of the first loaded plug-in that is prepared; one a failed call left unprepared tells none.
+        auto const prepared =
+            std::ranges::find_if(loaded, [](auto const& entry) { return entry.second.preparedRate != 0.0; });
+        if (prepared != loaded.end())
+            rate = prepared->second.preparedRate;
+    }
     rack.setSlots(loadSlots(command, rate));
 }
 

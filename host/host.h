@@ -35,7 +35,7 @@ private:
     struct Loaded {
         PluginRef ref;
         std::shared_ptr<Plugin> plugin;
-        double preparedRate = 0.0;
+        double preparedRate = 0.0;  // the rate the plug-in is prepared at now; 0 while it isn't
     };
 
     nlohmann::json dispatch(std::string const& name, nlohmann::json const& command);

@@ -285,6 +285,11 @@ void Vst3Plugin::arrangeBuses()
 // Audio thread.
 void Vst3Plugin::process(float const* const* inputs, float* const* outputs, int frames)
 {
+    // A plug-in whose last prepare failed is inactive, and may not be processed: its input passes through.
+    if (!active) {
+        copyOutput(false, inputs, outputs, frames);
+        return;
+    }
     edits.drain([this](ParamEdit const& edit) {
         int32 index = 0;
         if (IParamValueQueue* queue = inputChanges.addParameterData(edit.paramId, index))

@@ -21,6 +21,14 @@ struct Server : SoundServer {
         setenv("PULSE_SERVER", address().c_str(), 1);
     }
 
+    // One more output, with its monitor as an input, running at `rate`.
+    bool addSink(std::string const& name, std::string const& description, int rate)
+    {
+        return pactl({"load-module", "module-null-sink", "sink_name=" + name, "rate=" + std::to_string(rate),
+                      "norewinds=1", "sink_properties=device.description=" + description})
+            .has_value();
+    }
+
     // The sink input that a program plays through, by its index on the server.
     std::string playbackStream()
     {
@@ -46,6 +54,16 @@ struct Host : Started {
         for (int attempt = 0; attempt < 50; ++attempt)
             for (nlohmann::json const& level : levels(100ms))
                 if (level["input"] > 0.1 && level["output"] > 0.1)
+                    return true;
+        return false;
+    }
+
+    // Whether a "levels" line within five seconds reads `peak` at the output.
+    bool outputReads(double peak)
+    {
+        for (int attempt = 0; attempt < 50; ++attempt)
+            for (nlohmann::json const& level : levels(100ms))
+                if (std::abs(level["output"].get<double>() - peak) < 1e-6)
                     return true;
         return false;
     }
@@ -211,8 +229,7 @@ TEST(Devices, AServerThatDiesIsReportedAsAStoppedDeviceAndOneStartedAgainIsPlaye
 TEST(Devices, ARateThePluginRefusesLeavesTheDeviceOpenAndIdle)
 {
     Server server;
-    ASSERT_TRUE(server.pactl({"load-module", "module-null-sink", "sink_name=slow", "rate=44100", "norewinds=1",
-                              "sink_properties=device.description=Slow"}));
+    ASSERT_TRUE(server.addSink("slow", "Slow", 44100));
     Host host;
     ASSERT_EQ(host.ask(R"({"cmd":"load","id":1)" + slotOf(PASS_THROUGH) + "}"), ok("1"));
     EXPECT_EQ(host.play("Monitor of Slow", "Slow", slotOf(RACKHOST_TEST_MODULES "/picky-rate.vst3")),
@@ -223,6 +240,29 @@ TEST(Devices, ARateThePluginRefusesLeavesTheDeviceOpenAndIdle)
         EXPECT_EQ(level.dump(), R"({"event":"levels","input":0.0,"output":0.0})");
     EXPECT_TRUE(isState(host.ask(R"({"cmd":"state","id":3,"slot":"a"})"), 3));
     EXPECT_EQ(host.play("Monitor of Slow", "Slow", slotOf(PASS_THROUGH)), ok("2"));
+}
+
+TEST(Devices, APluginPlaysSetUpForTheDeviceAfterAPlayAtAnotherRateFailed)
+{
+    Server server;
+    ASSERT_TRUE(server.addSink("slow", "Slow", 44100));
+    ASSERT_TRUE(server.addSink("slower", "Slower", 32000));
+    std::string const picky = descriptionOf(RACKHOST_TEST_MODULES "/picky-rate.vst3");
+    std::string const slots = R"(,"slots":)" + slotList(picky);
+    Host host;
+
+    // It refuses 44100 Hz, and is left unprepared by that.
+    ASSERT_EQ(host.play("Mic", "Speakers", slots), ok("2"));
+    EXPECT_EQ(host.play("Monitor of Slow", "Slow", slots),
+              R"({"error":"Picky Rate can't play at 44100 Hz.","id":2,"ok":false})");
+    ASSERT_EQ(host.play("Mic", "Speakers", slots), ok("2"));
+    EXPECT_TRUE(host.outputReads(0.48));
+
+    // It takes 32000 Hz, but the slot after it fails to load.
+    EXPECT_EQ(host.play("Monitor of Slower", "Slower", R"(,"slots":[{"id":"a","plugin":)" + picky + R"(},{"id":"b"}])"),
+              R"({"error":"This system can't load  plugins.","id":2,"ok":false})");
+    ASSERT_EQ(host.play("Mic", "Speakers", slots), ok("2"));
+    EXPECT_TRUE(host.outputReads(0.48));
 }
 
 TEST(Devices, WithoutASoundServerOnlyPlayingFails)
