@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
@@ -54,7 +55,7 @@ private:
     nlohmann::json devices();
 
     void reportLevels();
-    void deviceStopped(std::string const& reason);
+    void deviceStopped(std::string const& reason, std::uint64_t opening);
 
     Rack rack;
     Engine engine{rack};

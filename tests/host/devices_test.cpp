@@ -12,6 +12,7 @@
 namespace {
 
 std::string const PASS_THROUGH = RACKHOST_TEST_MODULES "/passthrough.vst3";
+std::string const HEAVY = RACKHOST_TEST_MODULES "/heavy.vst3";
 
 // The test's own server, which every program the test starts from now on reaches (each test runs in a
 // process of its own).
@@ -182,6 +183,21 @@ TEST(Devices, ADeviceThatStopsOnItsOwnIsReportedOncePlaysAgainAndEndsCleanly)
     host.closeInput();
     EXPECT_EQ(host.exitCode(), 0);
     EXPECT_EQ(host.errors(), "");
+}
+
+TEST(Devices, ANoticeThatAReplacedDeviceStoppedLeavesTheNewOnePlaying)
+{
+    Server server;
+    Host host;
+    ASSERT_EQ(host.play("Mic", "Speakers"), ok("2"));
+    // A slow load holds the host up while a play to other devices waits behind it and the old device stops.
+    host.write(R"({"cmd":"load","id":3,"slots":)" + slotList(descriptionOf(HEAVY, "Slow Start")) + "}");
+    host.write(R"({"cmd":"play","id":4,"input":"Mic","output":"Headphones"})");
+    ASSERT_TRUE(server.pactl({"suspend-sink", "speakers", "1"}));
+    std::vector<std::string> lines = host.events(3000ms);
+    std::erase_if(lines, [](std::string const& line) { return line.starts_with(R"({"event":"levels")"); });
+    EXPECT_EQ(lines, (std::vector<std::string>{ok("3"), ok("4")}));
+    EXPECT_GE(host.levels(300ms).size(), 3u);
 }
 
 TEST(Devices, AServerThatDiesIsReportedAsAStoppedDeviceAndOneStartedAgainIsPlayedWithoutARestart)
