@@ -96,7 +96,7 @@ void Host::play(json const& command)
     bool changed = false;
     std::string error;
     if (!engine.open(input, channel, output, changed, error)) {
-        rack.setSlots({});
+        publish({});
         throw std::runtime_error(error);
     }
     if (changed) {
@@ -104,7 +104,7 @@ void Host::play(json const& command)
         rack.setSlots({});
         rack.collect(true);
     }
-    rack.setSlots(loadSlots(command, engine.sampleRate()));
+    publish(loadSlots(command, engine.sampleRate()));
     if (!engine.play(error))
         throw std::runtime_error(error);
 }
@@ -121,7 +121,13 @@ void Host::load(json const& command)
         if (prepared != loaded.end())
             rate = prepared->second.preparedRate;
     }
-    rack.setSlots(loadSlots(command, rate));
+    publish(loadSlots(command, rate));
+}
+
+void Host::publish(std::vector<Slot> slots)
+{
+    rack.setSlots(std::move(slots));
+    collectRetired();
 }
 
 void Host::stop()

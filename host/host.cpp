@@ -44,11 +44,16 @@ void Host::reportLevels()
 {
     // A device gone quiet is reported like one that stopped on its own, through the same handler.
     engine.watch();
-    rack.collect(!engine.running());
+    collectRetired();
     if (!engine.running())
         return;
     Levels const levels = rack.takeLevels();
     send({{"event", "levels"}, {"input", levels.input}, {"output", levels.output}});
+}
+
+void Host::collectRetired()
+{
+    rack.collect(!engine.running());
 }
 
 void Host::sendEdited()

@@ -54,6 +54,11 @@ private:
     Loaded loadFresh(std::string const& id, PluginRef const& ref, std::string const* stateText);
     nlohmann::json devices();
 
+    // Publishes the list and frees at once what it replaced, as far as no audio run can still hold it, so a
+    // burst of commands doesn't pile up replaced plug-ins until the next report.
+    void publish(std::vector<Slot> slots);
+    // Frees the retired slot lists no audio run can still hold: all of them while no device is open.
+    void collectRetired();
     void reportLevels();
     void deviceStopped(std::string const& reason, std::uint64_t opening);
 

@@ -42,6 +42,8 @@ public:
     int exitCode(std::chrono::milliseconds timeout = replyTimeout);
     // Everything written to standard error; call after the child has ended.
     std::string errors();
+    // The most memory the child has held resident so far, in kB; -1 when that can't be read.
+    long peakResidentKb() const;
 
 private:
     pid_t pid = -1;
