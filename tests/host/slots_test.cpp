@@ -146,7 +146,7 @@ TEST(Slots, ABurstOfCommandsHoldsNoMorePluginsThanOneOfThem)
     auto const swap = [&host](int times) {
         std::string commands;
         for (int i = 0; i < times; ++i)
-            commands += R"({"cmd":"load","id":1,"slots":[)" + host.slot("a") + "]}\n" + R"({"cmd":"load","id":1})" + "\n";
+            commands += R"({"cmd":"load","id":1,"slots":[)" + host.slot("a") + "]}\n" R"({"cmd":"load","id":1})" "\n";
         host.type(commands);
         for (int replies = 0; replies < 2 * times;) {
             std::string const next = host.line();
