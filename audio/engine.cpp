@@ -147,7 +147,7 @@ void Engine::Impl::notification(ma_device_notification const* notification)
     if (engine.closing)
         return;
     if (engine.owner->onStopped)
-        engine.owner->onStopped(stoppedSentence);
+        engine.owner->onStopped(stoppedSentence, engine.opening);
 }
 
 Engine::Engine(Rack& rack) : impl(std::make_unique<Impl>())
@@ -174,6 +174,7 @@ bool Engine::open(std::string const& input, int channel, std::string const& outp
 
     engine.close();
     changed = true;
+    ++engine.opening;
     ma_device_info const* inputInfo = nullptr;
     ma_device_info const* outputInfo = nullptr;
     std::string failure;
@@ -229,6 +230,11 @@ bool Engine::running() const
     return impl->deviceOpen;
 }
 
+std::uint64_t Engine::opening() const
+{
+    return impl->opening;
+}
+
 double Engine::sampleRate() const
 {
     return impl->deviceOpen ? static_cast<double>(impl->device.sampleRate) : 0.0;
@@ -252,5 +258,5 @@ void Engine::watch()
     engine.watching = false;
     engine.lostOnContext = true;
     if (onStopped)
-        onStopped(stoppedSentence);
+        onStopped(stoppedSentence, engine.opening);
 }

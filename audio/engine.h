@@ -4,6 +4,7 @@
 
 #include "audio/rack.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,15 +34,17 @@ public:
     bool play(std::string& error);
     void stop();
     bool running() const;
+    // Which opening of a device is the current one: every open that opens anew starts another.
+    std::uint64_t opening() const;
     double sampleRate() const;
     DeviceLists devices();
     // Call every few tens of milliseconds: a started device whose callback has stopped running (as when
     // the sound server dies, which the library doesn't notice) is reported through `onStopped`.
     void watch();
 
-    // Set before any device opens; called with a sentence when the device stops on its own: on a library
-    // thread when the library notices, on the control thread from `watch`.
-    std::function<void(std::string const&)> onStopped;
+    // Set before any device opens; called with a sentence and the opening of the device (see `opening`) when it
+    // stops on its own: on a library thread when the library notices, on the control thread from `watch`.
+    std::function<void(std::string const& reason, std::uint64_t opening)> onStopped;
 
     struct Impl;
 

@@ -26,6 +26,8 @@ struct Engine::Impl {
     std::atomic<bool> closing{false};
     std::string inputName;
     std::string outputName;
+    // Raised on the control thread, read by the notification callback to say which opening stopped.
+    std::atomic<std::uint64_t> opening{0};
     std::atomic<int> inputChannel{0};
     int inputChannels = 1;
     std::vector<float> inputBuffer = std::vector<float>(chunkFrames);

@@ -96,7 +96,7 @@ void Host::play(json const& command)
     bool changed = false;
     std::string error;
     if (!engine.open(input, channel, output, changed, error)) {
-        rack.setSlots({});
+        publish({});
         throw std::runtime_error(error);
     }
     if (changed) {
@@ -104,7 +104,7 @@ void Host::play(json const& command)
         rack.setSlots({});
         rack.collect(true);
     }
-    rack.setSlots(loadSlots(command, engine.sampleRate()));
+    publish(loadSlots(command, engine.sampleRate()));
     if (!engine.play(error))
         throw std::runtime_error(error);
 }
@@ -112,11 +112,22 @@ void Host::play(json const& command)
 void Host::load(json const& command)
 {
     double rate = 48000.0;
-    if (engine.running())
+    if (engine.running()) {
         rate = engine.sampleRate();
-    else if (!loaded.empty())
-        rate = loaded.begin()->second.preparedRate;
-    rack.setSlots(loadSlots(command, rate));
+    } else {
+        // The rate of the first loaded plug-in that is prepared; one a failed call left unprepared tells none.
+        auto const prepared =
+            std::ranges::find_if(loaded, [](auto const& entry) { return entry.second.preparedRate != 0.0; });
+        if (prepared != loaded.end())
+            rate = prepared->second.preparedRate;
+    }
+    publish(loadSlots(command, rate));
+}
+
+void Host::publish(std::vector<Slot> slots)
+{
+    rack.setSlots(std::move(slots));
+    collectRetired();
 }
 
 void Host::stop()

@@ -11,8 +11,8 @@ Host::Host()
 {
     // The callbacks hold the plain address: tasks and timers only run inside mainloop::run, which this
     // object outlives, and the device that notifies is closed first thing in the destructor.
-    engine.onStopped = [this](std::string const& reason) {
-        mainloop::post([this, reason] { deviceStopped(reason); });
+    engine.onStopped = [this](std::string const& reason, std::uint64_t opening) {
+        mainloop::post([this, reason, opening] { deviceStopped(reason, opening); });
     };
     mainloop::every(33, [this] { reportLevels(); });
     mainloop::every(400, [this] {
@@ -30,10 +30,11 @@ Host::~Host()
     loaded.clear();
 }
 
-// Runs as a task on the main thread, posted from the audio library's thread.
-void Host::deviceStopped(std::string const& reason)
+// Runs as a task on the main thread, posted from the audio library's thread. Commands handled since may have
+// closed the device or opened another (even under the same names); then there is nothing to report.
+void Host::deviceStopped(std::string const& reason, std::uint64_t opening)
 {
-    if (!engine.running())
+    if (!engine.running() || opening != engine.opening())
         return;
     stop();
     send({{"event", "stopped"}, {"reason", reason}});
@@ -43,11 +44,16 @@ void Host::reportLevels()
 {
     // A device gone quiet is reported like one that stopped on its own, through the same handler.
     engine.watch();
-    rack.collect(!engine.running());
+    collectRetired();
     if (!engine.running())
         return;
     Levels const levels = rack.takeLevels();
     send({{"event", "levels"}, {"input", levels.input}, {"output", levels.output}});
+}
+
+void Host::collectRetired()
+{
+    rack.collect(!engine.running());
 }
 
 void Host::sendEdited()

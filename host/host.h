@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
@@ -35,7 +36,7 @@ private:
     struct Loaded {
         PluginRef ref;
         std::shared_ptr<Plugin> plugin;
-        double preparedRate = 0.0;
+        double preparedRate = 0.0;  // the rate the plug-in is prepared at now; 0 while it isn't
     };
 
     nlohmann::json dispatch(std::string const& name, nlohmann::json const& command);
@@ -53,8 +54,13 @@ private:
     Loaded loadFresh(std::string const& id, PluginRef const& ref, std::string const* stateText);
     nlohmann::json devices();
 
+    // Publishes the list and frees at once what it replaced, as far as no audio run can still hold it, so a
+    // burst of commands doesn't pile up replaced plug-ins until the next report.
+    void publish(std::vector<Slot> slots);
+    // Frees the retired slot lists no audio run can still hold: all of them while no device is open.
+    void collectRetired();
     void reportLevels();
-    void deviceStopped(std::string const& reason);
+    void deviceStopped(std::string const& reason, std::uint64_t opening);
 
     Rack rack;
     Engine engine{rack};

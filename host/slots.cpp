@@ -46,17 +46,19 @@ std::vector<Slot> Host::loadSlots(json const& message, double rate)
         std::string const* stateText = stateTextOf(entry);
 
         auto const running = loaded.find(id);
-        Loaded record = running != loaded.end() && running->second.ref == ref && !stateText
-                            ? running->second
-                            : loadFresh(id, ref, stateText);
+        bool const reused = running != loaded.end() && running->second.ref == ref && !stateText;
+        Loaded fresh = reused ? Loaded{} : loadFresh(id, ref, stateText);
+        // A reused plug-in is prepared through its own record, which so stays true however this call ends.
+        Loaded& record = reused ? running->second : fresh;
         if (record.preparedRate != rate) {
+            record.preparedRate = 0.0;  // a prepare that fails leaves the plug-in unprepared
             if (!record.plugin->prepare(rate, Rack::blockFrames))
                 throw std::runtime_error(record.plugin->name() + " can't play at " + wholeHz(rate) + " Hz.");
             record.preparedRate = rate;
         }
         bool const bypass = entry.value("bypass", false);
         result.push_back(Slot{id, record.plugin, bypass});
-        table.insert_or_assign(id, std::move(record));
+        table.insert_or_assign(id, record);
     }
 
     // Plug-ins nothing else holds are destroyed here and report their slot ids through their hooks.

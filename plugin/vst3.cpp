@@ -4,6 +4,7 @@
 
 #include "plugin/component_handler.h"
 #include "plugin/edit_ring.h"
+#include "plugin/host_context.h"
 #include "plugin/module.h"
 #include "plugin/plug_frame.h"
 #include "plugin/state_blob.h"
@@ -28,13 +29,6 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 
 namespace {
-
-// The one host context every component and controller of the process is initialised with.
-HostApplication& hostApplication()
-{
-    static HostApplication host;
-    return host;
-}
 
 // A uid of 32 characters as the 16 class-id bytes: each pair of characters read as "%2x", with
 // a pair that doesn't convert giving 0.
@@ -85,7 +79,7 @@ private:
     void connectController();
     void stopProcessing();
     IPtr<MemoryStream> componentState();
-    bool savesNothing();
+    bool savesExactly(std::vector<unsigned char> const& bytes);
     void arrangeBuses();
     void copyInput(float const* const* inputs, int frames);
     void copyOutput(bool processed, float const* const* inputs, float* const* outputs, int frames);
@@ -212,6 +206,9 @@ Vst3Plugin::~Vst3Plugin()
         componentConnection->disconnect(controllerConnection);
         controllerConnection->disconnect(componentConnection);
     }
+    // A connection point may be an object of its own, which its owner expects to be let go before it ends.
+    componentConnection = nullptr;
+    controllerConnection = nullptr;
     if (controller) {
         controller->setComponentHandler(nullptr);
         if (separateController)
@@ -288,6 +285,11 @@ void Vst3Plugin::arrangeBuses()
 // Audio thread.
 void Vst3Plugin::process(float const* const* inputs, float* const* outputs, int frames)
 {
+    // A plug-in whose last prepare failed is inactive, and may not be processed: its input passes through.
+    if (!active) {
+        copyOutput(false, inputs, outputs, frames);
+        return;
+    }
     edits.drain([this](ParamEdit const& edit) {
         int32 index = 0;
         if (IParamValueQueue* queue = inputChanges.addParameterData(edit.paramId, index))
@@ -351,9 +353,11 @@ IPtr<MemoryStream> Vst3Plugin::componentState()
     return stream;
 }
 
-bool Vst3Plugin::savesNothing()
+bool Vst3Plugin::savesExactly(std::vector<unsigned char> const& bytes)
 {
-    return componentState()->getSize() == 0;
+    auto const stream = componentState();
+    auto const* saved = reinterpret_cast<unsigned char const*>(stream->getData());
+    return std::equal(bytes.begin(), bytes.end(), saved, saved + stream->getSize());
 }
 
 bool Vst3Plugin::setState(std::vector<unsigned char> const& bytes)
@@ -363,8 +367,9 @@ bool Vst3Plugin::setState(std::vector<unsigned char> const& bytes)
         return false;
     auto componentStream = readStream(chunks->component);
     bool const taken = component->setState(componentStream) == kResultOk;
-    // A component that saves nothing often refuses the empty state it saved itself; it already holds it.
-    if (!taken && !(chunks->component.empty() && savesNothing()))
+    // Some components refuse the very state they save (nothing, or a byte they can't read back): one that
+    // saves exactly these bytes now already holds them.
+    if (!taken && !savesExactly(chunks->component))
         return false;
     if (controller) {
         if (taken) {

@@ -29,7 +29,7 @@ struct DeviceTest : ::testing::Test {
     void makeEngine()
     {
         engine = std::make_unique<Engine>(rack);
-        engine->onStopped = [this](std::string const& sentence) { stopped.set_value(sentence); };
+        engine->onStopped = [this](std::string const& sentence, std::uint64_t) { stopped.set_value(sentence); };
         rack.setSlots({{"probe", probe, false}});
     }
     bool open(std::string const& input, std::string const& output, int channel = 0)

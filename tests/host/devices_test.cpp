@@ -19,6 +19,7 @@
 namespace {
 
 std::string const PASS_THROUGH = RACKHOST_TEST_MODULES "/passthrough.vst3";
+std::string const HEAVY = RACKHOST_TEST_MODULES "/heavy.vst3";
 
 // The test's own server, which every program the test starts from now on reaches (each test runs in a
 // process of its own).
@@ -26,6 +27,14 @@ struct Server : SoundServer {
     Server() : SoundServer({{"speakers", "Speakers"}, {"headphones", "Headphones"}}, {{"mic", "Mic", 1}})
     {
         setenv("PULSE_SERVER", address().c_str(), 1);
+    }
+
+    // One more output, with its monitor as an input, running at `rate`.
+    bool addSink(std::string const& name, std::string const& description, int rate)
+    {
+        return pactl({"load-module", "module-null-sink", "sink_name=" + name, "rate=" + std::to_string(rate),
+                      "norewinds=1", "sink_properties=device.description=" + description})
+            .has_value();
     }
 
     // The sink input that a program plays through, by its index on the server.
@@ -53,6 +62,16 @@ struct Host : Started {
         for (int attempt = 0; attempt < 50; ++attempt)
             for (nlohmann::json const& level : levels(100ms))
                 if (level["input"] > 0.1 && level["output"] > 0.1)
+                    return true;
+        return false;
+    }
+
+    // Whether a "levels" line within five seconds reads `peak` at the output.
+    bool outputReads(double peak)
+    {
+        for (int attempt = 0; attempt < 50; ++attempt)
+            for (nlohmann::json const& level : levels(100ms))
+                if (std::abs(level["output"].get<double>() - peak) < 1e-6)
                     return true;
         return false;
     }
@@ -215,6 +234,28 @@ TEST(Devices, ADeviceThatStopsOnItsOwnIsReportedOncePlaysAgainAndEndsCleanly)
     EXPECT_EQ(host.errors(), "");
 }
 
+TEST(Devices, ANoticeThatAReplacedDeviceStoppedLeavesTheNewOnePlaying)
+{
+    Server server;
+    Host host;
+    ASSERT_EQ(host.play("Mic", "Speakers"), ok("2"));
+    // A slow load holds the host up while a play to other devices waits behind it and the old device stops.
+    host.write(R"({"cmd":"load","id":3,"slots":)" + slotList(descriptionOf(HEAVY, "Slow Start")) + "}");
+    host.write(R"({"cmd":"play","id":4,"input":"Mic","output":"Headphones"})");
+    ASSERT_TRUE(server.pactl({"suspend-sink", "speakers", "1"}));
+    auto const isLevels = [](std::string const& line) { return line.starts_with(R"({"event":"levels")"); };
+    std::vector<std::string> replies;
+    for (std::string next; replies.size() < 2 && (next = host.line()) != "(no line)";)
+        if (!isLevels(next))
+            replies.push_back(next);
+    EXPECT_EQ(replies, (std::vector<std::string>{ok("3"), ok("4")}));
+    std::vector<std::string> after = host.events(300ms);
+    std::size_t const lines = after.size();
+    std::erase_if(after, isLevels);
+    EXPECT_EQ(after, std::vector<std::string>{});
+    EXPECT_GE(lines, 3u);  // levels of the new device
+}
+
 TEST(Devices, AServerThatDiesIsReportedAsAStoppedDeviceAndOneStartedAgainIsPlayedWithoutARestart)
 {
     Server server;
@@ -260,8 +301,7 @@ TEST(Devices, AServerThatDiesIsReportedAsAStoppedDeviceAndOneStartedAgainIsPlaye
 TEST(Devices, ARateThePluginRefusesLeavesTheDeviceOpenAndIdle)
 {
     Server server;
-    ASSERT_TRUE(server.pactl({"load-module", "module-null-sink", "sink_name=slow", "rate=44100", "norewinds=1",
-                              "sink_properties=device.description=Slow"}));
+    ASSERT_TRUE(server.addSink("slow", "Slow", 44100));
     Host host;
     ASSERT_EQ(host.ask(R"({"cmd":"load","id":1)" + slotOf(PASS_THROUGH) + "}"), ok("1"));
     EXPECT_EQ(host.play("Monitor of Slow", "Slow", slotOf(RACKHOST_TEST_MODULES "/picky-rate.vst3")),
@@ -288,6 +328,29 @@ TEST(Devices, TheAudioThreadRunsInRealTimeWhereTheSystemAllowsItAndPlaysWithoutW
     ASSERT_EQ(host.play("Mic", "Speakers"), ok("2"));
     EXPECT_GE(host.levels(500ms).size(), 5u);
     EXPECT_FALSE(runsInRealTime(host.processId()));
+}
+
+TEST(Devices, APluginPlaysSetUpForTheDeviceAfterAPlayAtAnotherRateFailed)
+{
+    Server server;
+    ASSERT_TRUE(server.addSink("slow", "Slow", 44100));
+    ASSERT_TRUE(server.addSink("slower", "Slower", 32000));
+    std::string const picky = descriptionOf(RACKHOST_TEST_MODULES "/picky-rate.vst3");
+    std::string const slots = R"(,"slots":)" + slotList(picky);
+    Host host;
+
+    // It refuses 44100 Hz, and is left unprepared by that.
+    ASSERT_EQ(host.play("Mic", "Speakers", slots), ok("2"));
+    EXPECT_EQ(host.play("Monitor of Slow", "Slow", slots),
+              R"({"error":"Picky Rate can't play at 44100 Hz.","id":2,"ok":false})");
+    ASSERT_EQ(host.play("Mic", "Speakers", slots), ok("2"));
+    EXPECT_TRUE(host.outputReads(0.48));
+
+    // It takes 32000 Hz, but the slot after it fails to load.
+    EXPECT_EQ(host.play("Monitor of Slower", "Slower", R"(,"slots":[{"id":"a","plugin":)" + picky + R"(},{"id":"b"}])"),
+              R"({"error":"This system can't load  plugins.","id":2,"ok":false})");
+    ASSERT_EQ(host.play("Mic", "Speakers", slots), ok("2"));
+    EXPECT_TRUE(host.outputReads(0.48));
 }
 
 TEST(Devices, WithoutASoundServerOnlyPlayingFails)

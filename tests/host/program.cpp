@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -154,6 +155,15 @@ std::string Program::errors()
     for (ssize_t n; (n = read(errorOutput, buffer, sizeof buffer)) > 0;)
         text.append(buffer, static_cast<std::size_t>(n));
     return text;
+}
+
+long Program::peakResidentKb() const
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string field; status >> field;)
+        if (field == "VmHWM:" && status >> field)
+            return std::stol(field);
+    return -1;
 }
 
 std::string ok(std::string const& id)

@@ -43,6 +43,8 @@ public:
     // Everything written to standard error; call after the child has ended.
     std::string errors();
     pid_t processId() const { return pid; }
+    // The most memory the child has held resident so far, in kB; -1 when that can't be read.
+    long peakResidentKb() const;
 
 private:
     pid_t pid = -1;

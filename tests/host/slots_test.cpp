@@ -1,6 +1,7 @@
 // Loading slot lists into the real program, and the "edited" and "editor" reports that follow, with the
 // test plug-ins. No device is open here, so every list is prepared at 48000 Hz.
 #include "program.h"
+#include "tests/support/sanitized.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -135,4 +136,31 @@ TEST(Slots, EditsAreReportedOncePerPassAlsoAfterHidingButNotForRemovedSlots)
     EXPECT_EQ(host.ask(R"({"cmd":"hide","id":4,"slot":"b"})"), ok("4"));
     ASSERT_EQ(host.load("[" + host.slot("a") + "]", 5), ok("5"));
     EXPECT_EQ(host.reports(), Lines{});
+}
+
+TEST(Slots, ABurstOfCommandsHoldsNoMorePluginsThanOneOfThem)
+{
+    Rack host;
+    host.description = descriptionOf(RACKHOST_TEST_MODULES "/heavy.vst3", "Big Buffers");
+    // Swaps the plug-in in and out `times` times, each command sent without waiting for the one before.
+    auto const swap = [&host](int times) {
+        std::string commands;
+        for (int i = 0; i < times; ++i)
+            commands += R"({"cmd":"load","id":1,"slots":[)" + host.slot("a") + "]}\n" R"({"cmd":"load","id":1})" "\n";
+        host.type(commands);
+        for (int replies = 0; replies < 2 * times;) {
+            std::string const next = host.line();
+            ASSERT_NE(next, "(no line)");
+            if (!next.starts_with(R"({"event":)")) {
+                EXPECT_EQ(next, ok("1"));
+                ++replies;
+            }
+        }
+    };
+    swap(1);
+    long const once = host.peakResidentKb();
+    swap(100);
+#ifndef RACKHOST_SANITIZER_ALLOCATOR  // its allocator holds freed memory back on purpose
+    EXPECT_LT(host.peakResidentKb(), 2 * once);
+#endif
 }

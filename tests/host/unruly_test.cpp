@@ -120,14 +120,19 @@ TEST_F(Unruly, WhatAPluginPrintsLandsOnStandardErrorInEveryMode)
     EXPECT_NE(rendered.err.find("unruly cout: process"), std::string::npos);
 }
 
-TEST_F(Unruly, AStateThatHoldsNothingRestoresWhileOneThatShouldHoldBytesStillRefuses)
+TEST_F(Unruly, AStateThePluginHoldsAlreadyRestoresWhileOneItShouldReadStillRefuses)
 {
-    for (std::string name : {"Keeps Nothing", "No State Calls"}) {
+    std::pair<std::string, std::string> const savers[] = {
+        {"Keeps Nothing", EMPTY_STATE},
+        {"No State Calls", EMPTY_STATE},
+        {"Zero Byte State", "UVJTQgEAAAAAAAAAAA=="},  // "QRSB" and a component chunk of one zero byte
+    };
+    for (auto const& [name, expected] : savers) {
         std::string const description = unruly(name);
         Host host;
         host.load(slotList(description));
         std::string const saved = host.state();
-        EXPECT_EQ(saved, EMPTY_STATE);
+        EXPECT_EQ(saved, expected);
         host.load(slotList(description, R"(,"state":")" + saved + "\""));
         EXPECT_EQ(host.play(sharedserver::mainMonitor, sharedserver::mainOutput,
                             R"(,"slots":)" + slotList(description, R"(,"state":")" + saved + "\"")),

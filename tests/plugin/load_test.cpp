@@ -85,13 +85,25 @@ TEST(LoadVst3, WiresTheControllerItFindsAndTakesEverythingApartInOrder)
         Calls loading;
         Calls teardown;
     };
+    Calls const separateTeardown = {"host.onEdited", "processor.setProcessing 0", "component.setActive 0",
+                                    "component.disconnect", "controller.disconnect",
+                                    "controller.setComponentHandler null", "controller.terminate",
+                                    "component.terminate", "controller.destroyed", "component.destroyed",
+                                    "module.exit"};
+    std::string const calledInterfaces = ".isPlugInterfaceSupported IComponent IAudioProcessor IEditController "
+                                         "IConnectionPoint IPlugView";
     Case const cases[] = {
         {"Separate Controller",
          {"component.initialize", "controller.initialize", "controller.setComponentHandler set", "component.connect",
           "controller.connect", "component.getState", "controller.setComponentState component state"},
-         {"host.onEdited", "processor.setProcessing 0", "component.setActive 0", "component.disconnect",
-          "controller.disconnect", "controller.setComponentHandler null", "controller.terminate",
-          "component.terminate", "controller.destroyed", "component.destroyed", "module.exit"}},
+         separateTeardown},
+        // Asks the host context which interfaces it calls, and holds its connection points apart: each must be
+        // let go before its owner is terminated.
+        {"Checks Host",
+         {"component.initialize", "component" + calledInterfaces, "controller.initialize",
+          "controller" + calledInterfaces, "controller.setComponentHandler set", "component.connect",
+          "controller.connect", "component.getState", "controller.setComponentState component state"},
+         separateTeardown},
         {"Single Component",  // terminated once, connected to nothing
          {"component.initialize", "single.setComponentHandler set", "component.getState",
           "single.setComponentState component state"},

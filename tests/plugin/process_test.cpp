@@ -53,6 +53,12 @@ TEST(Prepare, ReportsARefusedSetupOrActivationAndLeavesThePlugInOff)
         auto plugin = loadRecorder(className);
         ASSERT_TRUE(plugin);
         EXPECT_FALSE(plugin->prepare(48000, 512)) << className;
+        // Off, it is never processed: its input passes through.
+        recorder().lastBlock.inputChannels = -1;
+        StereoBlock block;
+        block.run(*plugin);
+        EXPECT_EQ(recorder().lastBlock.inputChannels, -1) << className;
+        EXPECT_EQ(block.outLeft, block.left) << className;
         takeCalls();
         plugin.reset();
         Calls const teardown = takeCalls();

@@ -1,5 +1,8 @@
-// "Picky Rate": refuses to process at 44100 Hz and takes any other rate.
+// "Picky Rate": refuses to process at 44100 Hz and takes any other rate. Whatever comes in, every sample it
+// puts out is the rate it was last set up for in units of 100000 Hz (0.48 at 48000 Hz).
 #include "simple_effect.h"
+
+#include <algorithm>
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
@@ -14,8 +17,19 @@ public:
     {
         if (setup.sampleRate == 44100.0)
             return kResultFalse;
+        rate = setup.sampleRate;
         return SimpleEffect::setupProcessing(setup);
     }
+
+    tresult PLUGIN_API process(ProcessData& data) override
+    {
+        for (int32 channel = 0; data.numOutputs > 0 && channel < data.outputs[0].numChannels; ++channel)
+            std::fill_n(data.outputs[0].channelBuffers32[channel], data.numSamples, static_cast<float>(rate / 1e5));
+        return kResultOk;
+    }
+
+private:
+    double rate = 0;
 };
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <pluginterfaces/base/funknownimpl.h>
 #include <pluginterfaces/base/ibstream.h>
 #include <pluginterfaces/vst/ivstparameterchanges.h>
+#include <pluginterfaces/vst/ivstpluginterfacesupport.h>
+#include <pluginterfaces/vst/ivstunits.h>
 
 #include <algorithm>
 #include <cstring>
@@ -40,6 +42,9 @@ struct Behaviour {
     bool stateRefused = false;
     bool controllerRejectsState = false;
     ViewKind view = ViewKind::none;
+    // Both sides ask the host context which interfaces it calls, and hand out connection points that are
+    // objects of their own.
+    bool checksHost = false;
 };
 
 Behaviour const behaviours[] = {
@@ -61,6 +66,7 @@ Behaviour const behaviours[] = {
     {.name = "Resizable Editor", .view = ViewKind::resizable},
     {.name = "Foreign Editor", .view = ViewKind::foreign},
     {.name = "Editor Won't Attach", .view = ViewKind::refusesAttach},
+    {.name = "Checks Host", .checksHost = true},
 };
 
 constexpr uint32 effectTag = 0x52454331;      // "REC1"
@@ -135,6 +141,61 @@ void fillOutputs(ProcessData& data, float value)
 {
     for (int32 channel = 0; data.numOutputs > 0 && channel < data.outputs[0].numChannels; ++channel)
         std::fill_n(data.outputs[0].channelBuffers32[channel], data.numSamples, value);
+}
+
+// What the host context says it calls, as "<side>.isPlugInterfaceSupported" and the interfaces it says yes to
+// among those asked; "unanswered" when the context doesn't offer the question.
+std::string interfaceSupport(char const* side, FUnknown* context)
+{
+    std::string note = std::string(side) + ".isPlugInterfaceSupported";
+    FUnknownPtr<IPlugInterfaceSupport> support(context);
+    if (!support)
+        return note + " unanswered";
+    std::pair<char const*, FUID const&> const asked[] = {
+        {"IComponent", IComponent::iid},       {"IAudioProcessor", IAudioProcessor::iid},
+        {"IEditController", IEditController::iid}, {"IConnectionPoint", IConnectionPoint::iid},
+        {"IPlugView", IPlugView::iid},         {"IEditController2", IEditController2::iid},
+        {"IMidiMapping", IMidiMapping::iid},   {"IUnitInfo", IUnitInfo::iid},
+    };
+    for (auto const& [name, iid] : asked)
+        if (support->isPlugInterfaceSupported(iid) == kResultTrue)
+            note += std::string(" ") + name;
+    return note;
+}
+
+// A connection point that is an object of its own, as one framework makes them: it passes every call on to
+// its owner and lives on while anyone holds it.
+class OwnConnectionPoint : public U::Implements<U::Directly<IConnectionPoint>> {
+public:
+    explicit OwnConnectionPoint(IConnectionPoint& owner) : owner(owner) {}
+
+    tresult PLUGIN_API connect(IConnectionPoint* other) override { return owner.connect(other); }
+    tresult PLUGIN_API disconnect(IConnectionPoint* other) override { return owner.disconnect(other); }
+    tresult PLUGIN_API notify(IMessage* message) override { return owner.notify(message); }
+
+    // Whether anyone besides its owner still holds it (release() answers the count that is left).
+    bool heldElsewhere()
+    {
+        addRef();
+        return release() > 1;
+    }
+
+private:
+    IConnectionPoint& owner;
+};
+
+// "<side>.terminate", saying so when the host still holds the side's own connection point.
+std::string terminateNote(char const* side, IPtr<OwnConnectionPoint> const& connection)
+{
+    std::string const call = std::string(side) + ".terminate";
+    return connection && connection->heldElsewhere() ? call + " with its connection point still held" : call;
+}
+
+// Answers a request for the connection point with the own one, when there is one.
+bool answeredWithOwn(IPtr<OwnConnectionPoint> const& connection, TUID const iid, void** obj)
+{
+    return connection && FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid) &&
+           connection->queryInterface(iid, obj) == kResultOk;
 }
 
 // The factory's create function of a class built from its behaviour, answering as `Face`.
@@ -213,13 +274,23 @@ private:
 
 class RecordingController : public EditController {
 public:
-    explicit RecordingController(Behaviour const& behaviour) : behaviour(behaviour) {}
+    explicit RecordingController(Behaviour const& behaviour) : behaviour(behaviour)
+    {
+        if (behaviour.checksHost)
+            connection = owned(new OwnConnectionPoint(*this));
+    }
     ~RecordingController() override { note("controller.destroyed"); }
 
+    tresult PLUGIN_API queryInterface(TUID const iid, void** obj) override
+    {
+        return answeredWithOwn(connection, iid, obj) ? kResultOk : EditController::queryInterface(iid, obj);
+    }
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
         note("controller.initialize");
         probe.hostContext = context;
+        if (behaviour.checksHost)
+            note(interfaceSupport("controller", context));
         if (behaviour.controllerInitFails)
             return kResultFalse;
         tresult const result = EditController::initialize(context);
@@ -229,7 +300,7 @@ public:
     }
     tresult PLUGIN_API terminate() override
     {
-        note("controller.terminate");
+        note(terminateNote("controller", connection));
         return EditController::terminate();
     }
     tresult PLUGIN_API setComponentHandler(IComponentHandler* handler) override
@@ -274,6 +345,7 @@ public:
 
 private:
     Behaviour const& behaviour;
+    IPtr<OwnConnectionPoint> connection;
 };
 
 class RecordingEffect : public AudioEffect {
@@ -282,13 +354,21 @@ public:
     {
         if (behaviour.controller)
             setControllerClass(FUID(controllerTag, 0, 0, static_cast<uint32>(indexOf(behaviour))));
+        if (behaviour.checksHost)
+            connection = owned(new OwnConnectionPoint(*this));
     }
     ~RecordingEffect() override { note("component.destroyed"); }
 
+    tresult PLUGIN_API queryInterface(TUID const iid, void** obj) override
+    {
+        return answeredWithOwn(connection, iid, obj) ? kResultOk : AudioEffect::queryInterface(iid, obj);
+    }
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
         note("component.initialize");
         probe.hostContext = context;
+        if (behaviour.checksHost)
+            note(interfaceSupport("component", context));
         if (behaviour.componentInitFails)
             return kResultFalse;
         tresult const result = AudioEffect::initialize(context);
@@ -299,7 +379,7 @@ public:
     }
     tresult PLUGIN_API terminate() override
     {
-        note("component.terminate");
+        note(terminateNote("component", connection));
         return AudioEffect::terminate();
     }
     tresult PLUGIN_API setActive(TBool state) override
@@ -375,6 +455,7 @@ public:
 
 private:
     Behaviour const& behaviour;
+    IPtr<OwnConnectionPoint> connection;
 };
 
 // A component that is its own edit controller.

@@ -97,18 +97,25 @@ private:
     bool processed = false;
 };
 
-// Saves nothing, and refuses a state it can't read a byte of.
-class KeepsNothing : public SimpleEffect {
+// Saves `saved` zero bytes and refuses a state it can't read one byte more of, so it never takes back what
+// it saved: with none, as plug-ins that keep nothing do; with one, as one framework's plug-ins without
+// parameters do.
+template <int saved>
+class ShortState : public SimpleEffect {
 public:
-    static FUnknown* create(void*) { return static_cast<IAudioProcessor*>(new KeepsNothing); }
+    static FUnknown* create(void*) { return static_cast<IAudioProcessor*>(new ShortState); }
 
-    tresult PLUGIN_API getState(IBStream*) override { return kResultOk; }
+    tresult PLUGIN_API getState(IBStream* stream) override
+    {
+        char zeros[saved + 1] = {};
+        return stream->write(zeros, saved, nullptr);
+    }
     tresult PLUGIN_API setState(IBStream* stream) override
     {
-        char byte = 0;
+        char bytes[saved + 1] = {};
         int32 read = 0;
-        stream->read(&byte, 1, &read);
-        return read == 1 ? kResultOk : kResultFalse;
+        stream->read(bytes, saved + 1, &read);
+        return read == saved + 1 ? kResultOk : kResultFalse;
     }
 };
 
@@ -127,7 +134,9 @@ DEF_CLASS2(INLINE_UID(0x554E5255, 0x4C590000, 0x00000000, 0x00000001), PClassInf
 DEF_CLASS2(INLINE_UID(0x554E5255, 0x4C590000, 0x00000000, 0x00000002), PClassInfo::kManyInstances,
            kVstAudioEffectClass, "Chatty", 0, "Fx", "1.0", kVstVersionString, Chatty::create)
 DEF_CLASS2(INLINE_UID(0x554E5255, 0x4C590000, 0x00000000, 0x00000003), PClassInfo::kManyInstances,
-           kVstAudioEffectClass, "Keeps Nothing", 0, "Fx", "1.0", kVstVersionString, KeepsNothing::create)
+           kVstAudioEffectClass, "Keeps Nothing", 0, "Fx", "1.0", kVstVersionString, ShortState<0>::create)
 DEF_CLASS2(INLINE_UID(0x554E5255, 0x4C590000, 0x00000000, 0x00000004), PClassInfo::kManyInstances,
            kVstAudioEffectClass, "No State Calls", 0, "Fx", "1.0", kVstVersionString, NoStateCalls::create)
+DEF_CLASS2(INLINE_UID(0x554E5255, 0x4C590000, 0x00000000, 0x00000005), PClassInfo::kManyInstances,
+           kVstAudioEffectClass, "Zero Byte State", 0, "Fx", "1.0", kVstVersionString, ShortState<1>::create)
 END_FACTORY
