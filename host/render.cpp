@@ -4,14 +4,14 @@
 
 #include "audio/rack.h"
 #include "host/protocol.h"
+#include "host/render_files.h"
 
 #include <miniaudio.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,22 +37,6 @@ Options readOptions(int argc, char** argv)
             options.saveStateFile = argv[i + 1];
     }
     return options;
-}
-
-// A file that cannot be opened reads as no bytes, which no plug-in takes as a state.
-std::vector<unsigned char> readFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-bool writeFile(std::string const& path, std::vector<unsigned char> const& bytes)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    bool const written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
 }
 
 class Decoder {
@@ -205,7 +189,8 @@ int render(int argc, char** argv)
     Options const options = readOptions(argc, argv);
 
     Decoder decoder;
-    if (!decoder.open(inputPath))
+    // An input that isn't a regular file may never end: the MP3 probe searches endless zeros for a frame.
+    if (!isRegularFile(inputPath) || !decoder.open(inputPath))
         return fail("Couldn't read " + inputPath + "\n", 1);
     ma_uint32 const sampleRate = decoder.sampleRate();
     double const rate = sampleRate;
@@ -214,8 +199,11 @@ int render(int argc, char** argv)
     std::shared_ptr<Plugin> plugin = loadPlugin(ref, error);
     if (!plugin)
         return fail(error + "\n", 1);
-    if (!options.stateFile.empty() && !plugin->setState(readFile(options.stateFile)))
-        return fail("Couldn't set the state from " + options.stateFile + "\n", 1);
+    if (!options.stateFile.empty()) {
+        std::optional<std::vector<unsigned char>> const state = readRegularFile(options.stateFile);
+        if (!state || !plugin->setState(*state))
+            return fail("Couldn't set the state from " + options.stateFile + "\n", 1);
+    }
     if (!plugin->prepare(rate, Rack::blockFrames)) {
         std::fprintf(stderr, "Couldn't prepare the plugin at %.0f Hz\n", rate);
         return 1;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -103,6 +104,26 @@ TEST_F(Render, FailuresWhileRunningSayWhatFailedWithCodeOne)
         EXPECT_EQ(run.out, "");
     }
     EXPECT_FALSE(exists(out)) << "the output is only opened once the plug-in is ready";
+}
+
+TEST_F(Render, AStateFileThatIsntARegularFileIsRefusedNotReadForEver)
+{
+    std::string const folder = dir.file("folder");
+    std::filesystem::create_directory(folder);
+    for (std::string const& state : {folder, std::string("/dev/zero")}) {
+        Outcome const run = renderWith({passthrough, in, out, "--state", state});
+        EXPECT_EQ(run.code, 1) << state;
+        EXPECT_EQ(run.err, "Couldn't set the state from " + state + "\n");
+    }
+    EXPECT_FALSE(exists(out));
+}
+
+TEST_F(Render, AnInputThatIsntARegularFileIsRefusedNotReadForEver)
+{
+    Outcome const run = renderWith({passthrough, "/dev/zero", out});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, "Couldn't read /dev/zero\n");
+    EXPECT_FALSE(exists(out));
 }
 
 TEST_F(Render, LostOutputIsAFailureNotASuccess)
