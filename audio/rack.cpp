@@ -22,36 +22,6 @@ void raise(std::atomic<float>& meter, float peak)
     }
 }
 
-// Audio thread: to = from × factor; returns the largest |to|, passing a NaN over. Written for SSE: the
-// compilers keep a float maximum serial, and a serial one costs more than everything else in a run.
-float scaled(float const* from, float factor, float* to, int n)
-{
-    __m128 const gain = _mm_set1_ps(factor);
-    __m128 const magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-    auto step = [&](int at, __m128 peak) {
-        __m128 const y = _mm_mul_ps(_mm_loadu_ps(from + at), gain);
-        _mm_storeu_ps(to + at, y);
-        // The old maximum second: it is what maxps keeps when the new value is a NaN.
-        return _mm_max_ps(_mm_and_ps(y, magnitude), peak);
-    };
-    // Two maxima, so that no step waits for the one just before it.
-    __m128 even = _mm_setzero_ps();
-    __m128 odd = _mm_setzero_ps();
-    int i = 0;
-    for (; i + 8 <= n; i += 8) {
-        even = step(i, even);
-        odd = step(i + 4, odd);
-    }
-    float lanes[4];
-    _mm_storeu_ps(lanes, _mm_max_ps(even, odd));
-    float peak = std::max({lanes[0], lanes[1], lanes[2], lanes[3]});
-    for (; i < n; ++i) {
-        to[i] = from[i] * factor;
-        peak = std::max(peak, std::fabs(to[i]));
-    }
-    return peak;
-}
-
 // All exponent bits set: an infinity or a NaN. Judged by the bits rather than by float comparisons,
 // which finite-math compiler flags would fold away.
 constexpr std::uint32_t exponentBits = 0x7f800000;
@@ -86,14 +56,87 @@ bool allFinite(float const* samples, int n)
 }
 
 // Audio thread: every sample that isn't finite becomes 0; finite samples keep their bits.
-void zeroNonFinite(float* samples, int n)
+void zeroEachNonFinite(float* samples, int n)
 {
-    if (allFinite(samples, n))
-        return;
     for (int i = 0; i < n; ++i) {
         if (!isFinite(samples[i]))
             samples[i] = 0.0f;
     }
+}
+
+// Audio thread: the same, only reading while all samples are finite, as they nearly always are.
+void zeroNonFinite(float* samples, int n)
+{
+    if (!allFinite(samples, n))
+        zeroEachNonFinite(samples, n);
+}
+
+// Audio thread: the largest |sample|.
+float peakOf(float const* samples, int n)
+{
+    float peak = 0.0f;
+    for (int i = 0; i < n; ++i)
+        peak = std::max(peak, std::fabs(samples[i]));
+    return peak;
+}
+
+// What scaledFinite() scales: the input, from a file or a device, where any sample may be NaN or infinite,
+// into both channels of the chain's first pair; or one channel of the chain's output, finite samples
+// that only an overflow to infinity can make non-finite, which the largest product then shows.
+enum class Scaling { input, output };
+
+// Audio thread: to (and for the input `copy`) = from × factor, where a product that isn't finite becomes 0;
+// returns the largest |to|. Each gain is finite, yet a loud signal times both overflows, and an input
+// may deliver NaN: neither may reach a plug-in, the meters or the device. Written for SSE, in one pass:
+// the compilers keep a float maximum serial, and a serial one, or a second pass over the samples, costs
+// more than everything else in a run.
+template <Scaling scaling>
+float scaledFinite(float const* from, float factor, float* to, float* copy, int n)
+{
+    constexpr bool fromOutside = scaling == Scaling::input;
+    __m128 const gain = _mm_set1_ps(factor);
+    __m128i const magnitude = _mm_set1_epi32(0x7fffffff);
+    // 16-bit maxima of the products' magnitudes: in the upper half of each sample they reach 0x7f80 only
+    // when all exponent bits are set (the lower halves, mantissa bits, are not looked at).
+    __m128i upperMaxima = _mm_setzero_si128();
+    auto step = [&](int at, __m128 peak) {
+        __m128 const y = _mm_mul_ps(_mm_loadu_ps(from + at), gain);
+        _mm_storeu_ps(to + at, y);
+        __m128i const size = _mm_and_si128(_mm_castps_si128(y), magnitude);
+        if constexpr (fromOutside) {
+            _mm_storeu_ps(copy + at, y);
+            upperMaxima = _mm_max_epi16(upperMaxima, size);
+        }
+        // The old maximum second: it is what maxps keeps when the new value is a NaN.
+        return _mm_max_ps(_mm_castsi128_ps(size), peak);
+    };
+    // Two maxima, so that no step waits for the one just before it.
+    __m128 even = _mm_setzero_ps();
+    __m128 odd = _mm_setzero_ps();
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        even = step(i, even);
+        odd = step(i + 4, odd);
+    }
+    float lanes[4];
+    _mm_storeu_ps(lanes, _mm_max_ps(even, odd));
+    float peak = std::max({lanes[0], lanes[1], lanes[2], lanes[3]});
+    int const upperBytes = 0xcccc;  // of each sample, in the byte mask below
+    bool finite = (_mm_movemask_epi8(_mm_cmpgt_epi16(upperMaxima, _mm_set1_epi16(0x7f7f))) & upperBytes) == 0;
+    for (; i < n; ++i) {
+        to[i] = from[i] * factor;
+        if constexpr (fromOutside) {
+            copy[i] = to[i];
+            finite = finite && isFinite(to[i]);
+        }
+        peak = std::max(peak, std::fabs(to[i]));
+    }
+    if (finite && isFinite(peak))
+        return peak;
+    zeroEachNonFinite(to, n);
+    if constexpr (fromOutside)
+        std::copy_n(to, n, copy);
+    return peakOf(to, n);
 }
 
 }  // namespace
@@ -172,22 +215,21 @@ void Rack::run(float const* input, float* left, float* right, int frames)
         float* in[2] = {scratch[0].data(), scratch[1].data()};
         float* out[2] = {scratch[2].data(), scratch[3].data()};
 
-        float inputMax = 0.0f;
+        float inputMax = scaledFinite<Scaling::input>(input + offset, gain, in[0], in[1], n);
         if (threshold > 0.0f) {
+            inputMax = 0.0f;
             for (int i = 0; i < n; ++i) {
-                float const x = input[offset + i] * gain;
+                float const x = in[0][i];
                 float const a = std::fabs(x);
                 gateEnvelope = a > gateEnvelope ? a : gateEnvelope * gateRelease;
                 float const target = threshold <= gateEnvelope ? 1.0f : 0.0f;
                 gateGain = (gateGain - target) * gateSmoothing + target;
                 float const y = gateGain * x;
                 in[0][i] = y;
+                in[1][i] = y;
                 inputMax = std::max(inputMax, std::fabs(y));
             }
-        } else {
-            inputMax = scaled(input + offset, gain, in[0], n);
         }
-        std::copy_n(in[0], n, in[1]);
         raise(inputPeak, inputMax);
 
         for (Slot const& slot : slots) {
@@ -201,8 +243,8 @@ void Rack::run(float const* input, float* left, float* right, int frames)
             std::swap(in[1], out[1]);
         }
 
-        float const leftMax = scaled(in[0], volume, left + offset, n);
-        float const rightMax = scaled(in[1], volume, right + offset, n);
+        float const leftMax = scaledFinite<Scaling::output>(in[0], volume, left + offset, nullptr, n);
+        float const rightMax = scaledFinite<Scaling::output>(in[1], volume, right + offset, nullptr, n);
         raise(outputPeak, std::max(leftMax, rightMax));
     }
     ++runs;

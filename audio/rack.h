@@ -49,8 +49,8 @@ public:
     void setLevels(float gainDb, float gateDb, float volumeDb);
     // Only while no run can be in progress.
     void setSampleRate(double rate);
-    // Audio thread: takes no lock, allocates and frees nothing. A sample a plug-in gives that isn't finite
-    // goes on as 0.
+    // Audio thread: takes no lock, allocates and frees nothing. A sample that isn't finite, after the input
+    // gain, from a plug-in or after the output volume, goes on as 0.
     void run(float const* input, float* left, float* right, int frames);
     // Control thread: both peaks, reset to 0.
     Levels takeLevels();

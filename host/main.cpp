@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -70,13 +71,19 @@ int main(int argc, char** argv)
 {
     reserveStandardOutput();
     std::string const first = argc > 1 ? argv[1] : "";
-    if (argc > 2 && first == "--scan")
-        return scan(argv[2]);
-    if (first == "--render")
-        return render(argc, argv);
-    if (!first.empty()) {
-        std::fprintf(stderr, "Unknown option %s\n", first.c_str());
-        return 2;
+    try {
+        if (argc > 2 && first == "--scan")
+            return scan(argv[2]);
+        if (first == "--render")
+            return render(argc, argv);
+        if (!first.empty()) {
+            std::fprintf(stderr, "Unknown option %s\n", first.c_str());
+            return 2;
+        }
+        control();
+    } catch (std::exception const& e) {
+        // Memory running out, say: a sentence and a failure rather than an abort.
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
     }
-    control();
 }

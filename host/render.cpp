@@ -4,14 +4,15 @@
 
 #include "audio/rack.h"
 #include "host/protocol.h"
+#include "host/render_files.h"
+#include "host/wav_writer.h"
 
 #include <miniaudio.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,22 +40,6 @@ Options readOptions(int argc, char** argv)
     return options;
 }
 
-// A file that cannot be opened reads as no bytes, which no plug-in takes as a state.
-std::vector<unsigned char> readFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-bool writeFile(std::string const& path, std::vector<unsigned char> const& bytes)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    bool const written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
-}
-
 class Decoder {
 public:
     bool open(std::string const& path)
@@ -71,6 +56,13 @@ public:
         opened = false;
     }
     ma_uint32 sampleRate() const { return decoder.outputSampleRate; }
+    // The frames the input announces; 0 when it doesn't say.
+    ma_uint64 length()
+    {
+        ma_uint64 frames = 0;
+        ma_decoder_get_length_in_pcm_frames(&decoder, &frames);
+        return frames;
+    }
     // Fewer frames than asked only at the end of the input (or on a read error).
     ma_uint64 read(float* samples, ma_uint64 frames)
     {
@@ -82,62 +74,6 @@ public:
 private:
     ma_decoder decoder{};
     bool opened = false;
-};
-
-// A WAV encoder over a file of our own, so that every failed write, the header's included, is noticed.
-class WavWriter {
-public:
-    bool open(std::string const& path, ma_uint32 sampleRate)
-    {
-        file = std::fopen(path.c_str(), "wb");
-        if (!file)
-            return false;
-        ma_encoder_config const config = ma_encoder_config_init(ma_encoding_format_wav, ma_format_f32, 2, sampleRate);
-        encoding = ma_encoder_init(onWrite, onSeek, this, &config, &encoder) == MA_SUCCESS;
-        return encoding && !failed;
-    }
-    ~WavWriter() { close(); }
-    bool write(float const* interleaved, ma_uint64 frames)
-    {
-        ma_uint64 done = 0;
-        if (ma_encoder_write_pcm_frames(&encoder, interleaved, frames, &done) != MA_SUCCESS || done != frames)
-            failed = true;
-        return !failed;
-    }
-    // Finishes the header and the file; false when anything could not be written.
-    bool close()
-    {
-        if (encoding)
-            ma_encoder_uninit(&encoder);
-        encoding = false;
-        if (file && std::fclose(file) != 0)
-            failed = true;
-        file = nullptr;
-        return !failed;
-    }
-
-private:
-    static ma_result onWrite(ma_encoder* encoder, void const* bytes, size_t count, size_t* written)
-    {
-        auto* self = static_cast<WavWriter*>(encoder->pUserData);
-        *written = std::fwrite(bytes, 1, count, self->file);
-        if (*written != count)
-            self->failed = true;
-        return self->failed ? MA_IO_ERROR : MA_SUCCESS;
-    }
-    static ma_result onSeek(ma_encoder* encoder, ma_int64 offset, ma_seek_origin origin)
-    {
-        auto* self = static_cast<WavWriter*>(encoder->pUserData);
-        int const whence = origin == ma_seek_origin_start ? SEEK_SET : origin == ma_seek_origin_end ? SEEK_END : SEEK_CUR;
-        if (std::fseek(self->file, static_cast<long>(offset), whence) != 0)
-            self->failed = true;
-        return self->failed ? MA_IO_ERROR : MA_SUCCESS;
-    }
-
-    std::FILE* file = nullptr;
-    ma_encoder encoder{};
-    bool encoding = false;
-    bool failed = false;
 };
 
 // Writes the message for a person and gives the exit code back.
@@ -152,13 +88,25 @@ int badDescription()
     return fail("The plugin is JSON, as --scan prints it.\n", 2);
 }
 
+int cantWrite(std::string const& path, std::string const& reason = "")
+{
+    return fail("Couldn't write " + path + (reason.empty() ? "" : ": " + reason) + "\n", 1);
+}
+
+int tooLongFor(std::string const& path)
+{
+    return cantWrite(path, "a WAV file holds at most " + std::to_string(WavWriter::maxFrames) + " frames");
+}
+
 struct Peaks {
     float input = 0.0f;
     float output = 0.0f;
 };
 
-// The block loop: allocates nothing. False when the output could not be written.
-bool renderBlocks(Decoder& decoder, Rack& rack, WavWriter& output, std::uint64_t& frames, Peaks& peaks)
+enum class Ending { complete, unwritable, tooLong };
+
+// The block loop: allocates nothing.
+Ending renderBlocks(Decoder& decoder, Rack& rack, WavWriter& output, std::uint64_t& frames, Peaks& peaks)
 {
     float input[BLOCK];
     float left[BLOCK];
@@ -167,7 +115,10 @@ bool renderBlocks(Decoder& decoder, Rack& rack, WavWriter& output, std::uint64_t
     for (;;) {
         int const n = static_cast<int>(decoder.read(input, BLOCK));
         if (n == 0)
-            return true;
+            return Ending::complete;
+        // An input may hold more than it announced.
+        if (frames + static_cast<std::uint64_t>(n) > WavWriter::maxFrames)
+            return Ending::tooLong;
         rack.run(input, left, right, n);
         Levels const levels = rack.takeLevels();
         peaks.input = std::max(peaks.input, levels.input);
@@ -176,8 +127,8 @@ bool renderBlocks(Decoder& decoder, Rack& rack, WavWriter& output, std::uint64_t
             interleaved[2 * i] = left[i];
             interleaved[2 * i + 1] = right[i];
         }
-        if (!output.write(interleaved, static_cast<ma_uint64>(n)))
-            return false;
+        if (!output.write(interleaved, static_cast<std::uint64_t>(n)))
+            return Ending::unwritable;
         frames += static_cast<std::uint64_t>(n);
     }
 }
@@ -205,8 +156,14 @@ int render(int argc, char** argv)
     Options const options = readOptions(argc, argv);
 
     Decoder decoder;
-    if (!decoder.open(inputPath))
+    // An input that isn't a regular file may never end: the MP3 probe searches endless zeros for a frame.
+    if (!isRegularFile(inputPath) || !decoder.open(inputPath))
         return fail("Couldn't read " + inputPath + "\n", 1);
+    // Writing over the input would cut it while it is still being read.
+    if (sameFile(inputPath, outputPath))
+        return cantWrite(outputPath, "it is the input file");
+    if (decoder.length() > WavWriter::maxFrames)
+        return tooLongFor(outputPath);
     ma_uint32 const sampleRate = decoder.sampleRate();
     double const rate = sampleRate;
 
@@ -214,8 +171,11 @@ int render(int argc, char** argv)
     std::shared_ptr<Plugin> plugin = loadPlugin(ref, error);
     if (!plugin)
         return fail(error + "\n", 1);
-    if (!options.stateFile.empty() && !plugin->setState(readFile(options.stateFile)))
-        return fail("Couldn't set the state from " + options.stateFile + "\n", 1);
+    if (!options.stateFile.empty()) {
+        std::optional<std::vector<unsigned char>> const state = readRegularFile(options.stateFile);
+        if (!state || !plugin->setState(*state))
+            return fail("Couldn't set the state from " + options.stateFile + "\n", 1);
+    }
     if (!plugin->prepare(rate, Rack::blockFrames)) {
         std::fprintf(stderr, "Couldn't prepare the plugin at %.0f Hz\n", rate);
         return 1;
@@ -228,16 +188,18 @@ int render(int argc, char** argv)
 
     WavWriter output;
     if (!output.open(outputPath, sampleRate))
-        return fail("Couldn't write " + outputPath + "\n", 1);
+        return cantWrite(outputPath);
     std::uint64_t frames = 0;
     Peaks peaks;
-    bool const written = renderBlocks(decoder, rack, output, frames, peaks);
-    if (!output.close() || !written)
-        return fail("Couldn't write " + outputPath + "\n", 1);
+    Ending const ending = renderBlocks(decoder, rack, output, frames, peaks);
+    if (ending == Ending::tooLong)
+        return tooLongFor(outputPath);
+    if (ending == Ending::unwritable || !output.finish())
+        return cantWrite(outputPath);
     decoder.close();
 
     if (!options.saveStateFile.empty() && !writeFile(options.saveStateFile, plugin->state()))
-        return fail("Couldn't write " + options.saveStateFile + "\n", 1);
+        return cantWrite(options.saveStateFile);
 
     send({{"frames", frames},
           {"inputPeak", peaks.input},

@@ -1,6 +1,8 @@
 // Module opening and class-id text shared by loading and scanning.
 #include "plugin/module.h"
 
+#include "plugin/module_file.h"
+
 #include <cstdio>
 #include <filesystem>
 
@@ -10,6 +12,8 @@ VST3::Hosting::Module::Ptr openModule(std::string const& path, std::string& erro
     std::string bundle = path;
     while (bundle.size() > 1 && bundle.back() == '/')
         bundle.pop_back();
+    if (!moduleFileLoadable(bundle, error))
+        return nullptr;
     try {
         return VST3::Hosting::Module::create(bundle, error);
     } catch (std::filesystem::filesystem_error const& e) {

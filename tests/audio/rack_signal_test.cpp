@@ -145,6 +145,43 @@ TEST(RackSignal, APluginsNaNAndInfinityReachTheNextPluginTheOutputAndTheMetersAs
     }
 }
 
+TEST(RackSignal, NonFiniteInputAndOverflowingLevelsReachNeitherPluginsNorOutputNorMeters)
+{
+    float const nan = std::numeric_limits<float>::quiet_NaN();
+    float const infinity = std::numeric_limits<float>::infinity();
+    Rack rack;
+    rack.setSlots({{"a", std::make_shared<TestPlugin>(1.0f, 0.5f), false}});
+    // Within the first 8 samples, which the rack takes four at a time, and after them.
+    std::vector<float> input = constant(0.25f, 12);
+    std::vector<float> expected = constant(0.75f, 12);
+    std::pair<int, float> const bad[] = {{1, nan}, {4, infinity}, {6, -infinity}, {10, -nan}};
+    for (auto const& [at, value] : bad) {
+        input[at] = value;
+        expected[at] = 0.5f;
+    }
+    Output const fed(rack, input);
+    EXPECT_EQ(fed.left, expected) << "the plug-in gets 0";
+    Levels const fedLevels = rack.takeLevels();
+    EXPECT_EQ(fedLevels.input, 0.25f);
+    EXPECT_EQ(fedLevels.output, 0.75f);
+
+    // The gate never sees one either: quiet sound after an infinity is faded out as ever.
+    Rack gated;
+    gated.setLevels(0.0f, -60.0f, 0.0f);
+    Output(gated, {infinity});
+    EXPECT_LT(Output(gated, constant(0.0001f, oneSecond)).left.back(), 1e-6f);
+
+    // Each factor is finite, their product with a full-scale signal isn't.
+    rack.setSlots({});
+    rack.setLevels(770.0f, -96.0f, 10.0f);
+    Output const loud(rack, constant(1.0f, 600));
+    EXPECT_EQ(loud.left, constant(0.0f, 600));
+    EXPECT_EQ(loud.right, constant(0.0f, 600));
+    Levels const loudLevels = rack.takeLevels();
+    EXPECT_EQ(loudLevels.input, gainOf(770.0f));
+    EXPECT_EQ(loudLevels.output, 0.0f);
+}
+
 TEST(RackSignal, RunningAChainWithGateAndMetersAllocatesAndFreesNothing)
 {
     Rack rack;

@@ -1,4 +1,5 @@
 // Loading a plug-in by its description, why a load fails, and how a plug-in is taken apart.
+#include "plugin/vst3.h"
 #include "plugin_fixture.h"
 #include "tests/support/sanitized.h"
 
@@ -8,6 +9,8 @@
 
 #include <filesystem>
 #include <fstream>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -40,6 +43,22 @@ long openFiles()
     auto const entries = std::filesystem::directory_iterator("/proc/self/fd");
     return std::distance(begin(entries), end(entries));
 }
+
+std::string newFolder()
+{
+    char pattern[] = "/tmp/rackhost-module-XXXXXX";
+    return mkdtemp(pattern);
+}
+
+// A bundle "broken.vst3" in a folder of its own, removed with it; its library is left to the test.
+struct BrokenBundle {
+    BrokenBundle() { std::filesystem::create_directories(std::filesystem::path(library).parent_path()); }
+    ~BrokenBundle() { std::filesystem::remove_all(folder); }
+
+    std::string const folder = newFolder();
+    std::string const path = folder + "/broken.vst3";
+    std::string const library = path + "/Contents/x86_64-linux/broken.so";
+};
 
 }  // namespace
 
@@ -76,6 +95,27 @@ TEST(LoadPlugin, ExplainsEveryLoadThatFailsAndUndoesWhatItBegan)
     // A path the loader can't even look at still gives its reason, not an exception.
     std::string const unreachable = "/tmp/" + std::string(300, 'x') + ".vst3";
     EXPECT_EQ(loadError({"vst3", unreachable, ""}).rfind("Couldn't load " + unreachable + ": ", 0), 0u);
+}
+
+TEST(LoadPlugin, AModuleFileCutShortOrNotARegularFileIsRefusedBeforeTheLoaderMapsIt)
+{
+    std::string const whole = testModule("passthrough") + "/Contents/x86_64-linux/passthrough.so";
+    auto const refused = [](BrokenBundle const& bundle, std::string const& reason) {
+        EXPECT_EQ(loadError({"vst3", bundle.path, ""}), "Couldn't load " + bundle.path + ": " + bundle.library + reason);
+        std::string error;
+        EXPECT_TRUE(scanVst3(bundle.path, error).empty());
+        EXPECT_EQ(error, bundle.library + reason);
+    };
+    // Within the ELF headers, and within the loadable segments.
+    for (std::uintmax_t const size : {1000, 100000}) {
+        BrokenBundle bundle;
+        std::filesystem::copy_file(whole, bundle.library);
+        std::filesystem::resize_file(bundle.library, size);
+        refused(bundle, " is cut short.");
+    }
+    BrokenBundle fifo;
+    ASSERT_EQ(mkfifo(fifo.library.c_str(), 0600), 0);
+    refused(fifo, " is not a regular file.");
 }
 
 TEST(LoadVst3, WiresTheControllerItFindsAndTakesEverythingApartInOrder)

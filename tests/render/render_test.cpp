@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -103,6 +104,70 @@ TEST_F(Render, FailuresWhileRunningSayWhatFailedWithCodeOne)
         EXPECT_EQ(run.out, "");
     }
     EXPECT_FALSE(exists(out)) << "the output is only opened once the plug-in is ready";
+}
+
+TEST_F(Render, AStateFileThatIsntARegularFileIsRefusedNotReadForEver)
+{
+    std::string const folder = dir.file("folder");
+    std::filesystem::create_directory(folder);
+    for (std::string const& state : {folder, std::string("/dev/zero")}) {
+        Outcome const run = renderWith({passthrough, in, out, "--state", state});
+        EXPECT_EQ(run.code, 1) << state;
+        EXPECT_EQ(run.err, "Couldn't set the state from " + state + "\n");
+    }
+    EXPECT_FALSE(exists(out));
+}
+
+TEST_F(Render, AnInputThatIsntARegularFileIsRefusedNotReadForEver)
+{
+    Outcome const run = renderWith({passthrough, "/dev/zero", out});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, "Couldn't read /dev/zero\n");
+    EXPECT_FALSE(exists(out));
+}
+
+TEST_F(Render, TheOutputNeverDestroysTheInputNorDoesAFailedRenderTouchAnEarlierFile)
+{
+    std::string const link = dir.file("link.wav");
+    std::string const hardLink = dir.file("hard-link.wav");
+    std::filesystem::create_symlink(in, link);
+    std::filesystem::create_hard_link(in, hardLink);
+    std::vector<unsigned char> const recording = contents(in);
+    for (std::string const& output : {in, link, hardLink}) {
+        Outcome const run = renderWith({passthrough, in, output});
+        EXPECT_EQ(run.code, 1) << output;
+        EXPECT_EQ(run.err, "Couldn't write " + output + ": it is the input file\n");
+        EXPECT_EQ(contents(in), recording);
+    }
+
+    // The file size limit fails the writes part way.
+    writeFloatWav(out, 48000, 1, {0.25f});
+    std::vector<unsigned char> const earlier = contents(out);
+    writeFloatWav(in, 48000, 1, tone(48000, 48000, 0.5f));
+    std::string const command = "trap '' XFSZ; ulimit -f 64; " RACKHOST_BINARY " --render '" + passthrough + "' " + in + " " + out;
+    EXPECT_EQ(shell(command + " 2>&1; echo $?"), "Couldn't write " + out + "\n1\n");
+    EXPECT_EQ(contents(out), earlier);
+    for (auto const& entry : std::filesystem::directory_iterator(std::filesystem::path(out).parent_path()))
+        EXPECT_TRUE(entry.path() == in || entry.path() == out || entry.path() == link || entry.path() == hardLink)
+            << entry.path() << " was left behind";
+}
+
+TEST_F(Render, ARenderLongerThanAWavFileHoldsFailsBeforeItStarts)
+{
+    // 8-bit mono, one byte a frame: a sparse file of one frame more than a WAV file holds takes no room.
+    std::uint32_t const frames = 536870908;
+    std::string const longInput = dir.file("long.wav");
+    auto const le32 = [](std::uint32_t value) {
+        return std::string{char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
+    };
+    std::ofstream(longInput, std::ios::binary)
+        << "RIFF" << le32(36 + frames) << "WAVEfmt " << le32(16) << le32(0x00010001) << le32(8000) << le32(8000)
+        << le32(0x00080001) << "data" << le32(frames);
+    std::filesystem::resize_file(longInput, 44 + std::uintmax_t{frames});
+    Outcome const run = renderWith({passthrough, longInput, out});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, "Couldn't write " + out + ": a WAV file holds at most 536870907 frames\n");
+    EXPECT_FALSE(exists(out));
 }
 
 TEST_F(Render, LostOutputIsAFailureNotASuccess)

@@ -1,0 +1,19 @@
+// What the render asks of the file system before it reads its input and state files or writes them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Whether `path` names a regular file, following links. Anything else (a pipe, a device, a folder) may
+// block, never end or fail part way.
+bool isRegularFile(std::string const& path);
+
+// Whether both paths name one file (one device and inode, following links); false when either is missing.
+bool sameFile(std::string const& one, std::string const& other);
+
+// The whole of a regular file; nothing when it isn't one, can't be read or can't be held in memory.
+std::optional<std::vector<unsigned char>> readRegularFile(std::string const& path);
+
+// Replaces the file's content with `bytes`; false when it couldn't be written.
+bool writeFile(std::string const& path, std::vector<unsigned char> const& bytes);
