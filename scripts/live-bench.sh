@@ -46,7 +46,6 @@ sleep 1
 record() {
   timeout "$seconds" parec -d bench_capture.monitor --raw --format=float32le --channels=4 \
     --channel-map=aux0,aux1,aux2,aux3 --rate=48000 >"$folder/recording" || true
-  cp "$folder/recording" /tmp/exp/last.raw
   build/tests/audio/live_signal measure "$folder/recording"
 }
 
@@ -80,7 +79,7 @@ host() {
   record
   echo '{"cmd":"quit"}' >&3
   exec 3>&-
-  wait "$pid"; cp "$folder/host.log" /tmp/exp/host.log
+  wait "$pid"
 }
 
 passthrough='[{"id":"a","plugin":{"format":"vst3","path":"build/test-modules/passthrough.vst3",'\
