@@ -177,11 +177,8 @@ bool Engine::open(std::string const& input, int channel, std::string const& outp
     ++engine.opening;
     ma_device_info const* inputInfo = nullptr;
     ma_device_info const* outputInfo = nullptr;
-    std::string failure;
-    if (!engine.withLiveContext([&] { return engine.lookUp(input, output, inputInfo, outputInfo, failure); })) {
-        error = failure;
+    if (!engine.withLiveContext([&] { return engine.lookUp(input, output, inputInfo, outputInfo, error); }))
         return false;
-    }
 
     ma_device_config const config = duplexConfig(&engine, inputInfo, outputInfo);
     if (!engine.initDevice(config)) {
@@ -190,7 +187,6 @@ bool Engine::open(std::string const& input, int channel, std::string const& outp
     }
     engine.deviceOpen = true;
     if (engine.audioContext.backend == ma_backend_pulseaudio) {
-        // Kept at the library's own buffering when the server can't be asked.
         setPulsePlaybackBuffer(engine.device, static_cast<ma_uint32>(outputBufferMs() *
                                                                     engine.device.playback.internalSampleRate / 1000.0));
     }

@@ -73,8 +73,9 @@ struct Engine::Impl {
 };
 
 // Control thread, before the device starts: asks the sound server to hold `frames` of the device's output
-// (its PulseAudio playback stream's target length). False when the server can't be asked.
-bool setPulsePlaybackBuffer(ma_device& device, ma_uint32 frames);
+// (its PulseAudio playback stream's target length). Where the server can't be asked, the stream keeps the
+// library's own buffering.
+void setPulsePlaybackBuffer(ma_device& device, ma_uint32 frames);
 
 // The devices the library enumerates; the arrays belong to the context until its next enumeration.
 struct DeviceArrays {

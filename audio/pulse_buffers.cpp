@@ -24,7 +24,7 @@ constexpr std::uint32_t serverChooses = ~std::uint32_t{0};
 
 }  // namespace
 
-bool setPulsePlaybackBuffer(ma_device& device, ma_uint32 frames)
+void setPulsePlaybackBuffer(ma_device& device, ma_uint32 frames)
 {
     auto const& pulse = device.pContext->pulse;
     auto const set = reinterpret_cast<SetBufferAttributes>(pulse.pa_stream_set_buffer_attr);
@@ -32,18 +32,16 @@ bool setPulsePlaybackBuffer(ma_device& device, ma_uint32 frames)
     auto const unref = reinterpret_cast<OperationUnref>(pulse.pa_operation_unref);
     auto const iterate = reinterpret_cast<Iterate>(pulse.pa_mainloop_iterate);
     if (!set || !state || !unref || !iterate || !device.pulse.pStreamPlayback)
-        return false;
+        return;
 
     std::uint32_t const frameBytes = ma_get_bytes_per_frame(device.playback.internalFormat,
                                                             device.playback.internalChannels);
     BufferAttributes const wanted{serverChooses, frames * frameBytes, serverChooses, serverChooses, serverChooses};
     void* operation = set(device.pulse.pStreamPlayback, &wanted, nullptr, nullptr);
     if (!operation)
-        return false;
+        return;
     // The device's own loop runs on its thread only once started; until then this thread may turn it.
-    bool answered = true;
-    while (answered && state(operation) == operationRunning)
-        answered = iterate(device.pulse.pMainLoop, 1, nullptr) >= 0;
+    while (state(operation) == operationRunning && iterate(device.pulse.pMainLoop, 1, nullptr) >= 0) {
+    }
     unref(operation);
-    return answered;
 }

@@ -31,25 +31,32 @@ bool isFinite(float sample)
     return (std::bit_cast<std::uint32_t>(sample) & exponentBits) != exponentBits;
 }
 
+// Audio thread: whether 16-bit maxima over samples' magnitudes show every sample finite. Without the sign,
+// a sample's upper 16 bits reach 0x7f80 only when all its exponent bits are set; the lower halves (mantissa
+// bits) are not looked at.
+bool upperMaximaFinite(__m128i upperMaxima)
+{
+    int const upperBytes = 0xcccc;  // of each sample, in the byte mask below
+    return (_mm_movemask_epi8(_mm_cmpgt_epi16(upperMaxima, _mm_set1_epi16(0x7f7f))) & upperBytes) == 0;
+}
+
 // Audio thread: whether all `n` samples are finite. It runs after every plug-in, which almost never gives
-// a reason to rewrite a sample, so it only reads: without the sign, a sample's upper 16 bits reach 0x7f80
-// only when all its exponent bits are set, and a 16-bit maximum over them is the whole test.
+// a reason to rewrite a sample, so it only reads.
 bool allFinite(float const* samples, int n)
 {
-    __m128i const upperHalf = _mm_set1_epi32(0x7fff0000);
-    auto upperOf = [&](int at) {
-        return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<__m128i const*>(samples + at)), upperHalf);
+    __m128i const magnitude = _mm_set1_epi32(0x7fffffff);
+    auto magnitudeOf = [&](int at) {
+        return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<__m128i const*>(samples + at)), magnitude);
     };
     // Two maxima, so that no step waits for the one just before it.
     __m128i even = _mm_setzero_si128();
     __m128i odd = _mm_setzero_si128();
     int i = 0;
     for (; i + 8 <= n; i += 8) {
-        even = _mm_max_epi16(even, upperOf(i));
-        odd = _mm_max_epi16(odd, upperOf(i + 4));
+        even = _mm_max_epi16(even, magnitudeOf(i));
+        odd = _mm_max_epi16(odd, magnitudeOf(i + 4));
     }
-    __m128i const beyondFinite = _mm_cmpgt_epi16(_mm_max_epi16(even, odd), _mm_set1_epi16(0x7f7f));
-    bool all = _mm_movemask_epi8(beyondFinite) == 0;
+    bool all = upperMaximaFinite(_mm_max_epi16(even, odd));
     for (; i < n; ++i)
         all = all && isFinite(samples[i]);
     return all;
@@ -96,8 +103,7 @@ float scaledFinite(float const* from, float factor, float* to, float* copy, int 
     constexpr bool fromOutside = scaling == Scaling::input;
     __m128 const gain = _mm_set1_ps(factor);
     __m128i const magnitude = _mm_set1_epi32(0x7fffffff);
-    // 16-bit maxima of the products' magnitudes: in the upper half of each sample they reach 0x7f80 only
-    // when all exponent bits are set (the lower halves, mantissa bits, are not looked at).
+    // 16-bit maxima of the products' magnitudes, for upperMaximaFinite().
     __m128i upperMaxima = _mm_setzero_si128();
     auto step = [&](int at, __m128 peak) {
         __m128 const y = _mm_mul_ps(_mm_loadu_ps(from + at), gain);
@@ -121,8 +127,7 @@ float scaledFinite(float const* from, float factor, float* to, float* copy, int 
     float lanes[4];
     _mm_storeu_ps(lanes, _mm_max_ps(even, odd));
     float peak = std::max({lanes[0], lanes[1], lanes[2], lanes[3]});
-    int const upperBytes = 0xcccc;  // of each sample, in the byte mask below
-    bool finite = (_mm_movemask_epi8(_mm_cmpgt_epi16(upperMaxima, _mm_set1_epi16(0x7f7f))) & upperBytes) == 0;
+    bool finite = upperMaximaFinite(upperMaxima);
     for (; i < n; ++i) {
         to[i] = from[i] * factor;
         if constexpr (fromOutside) {

@@ -56,24 +56,28 @@ struct Host : Started {
         return found;
     }
 
-    // Whether a "levels" line within five seconds shows a tone at both the input and the output.
-    bool hearsATone()
+    // Whether a "levels" line within five seconds is one that `shows`.
+    template <class Predicate>
+    bool levelsWithin5s(Predicate shows)
     {
         for (int attempt = 0; attempt < 50; ++attempt)
             for (nlohmann::json const& level : levels(100ms))
-                if (level["input"] > 0.1 && level["output"] > 0.1)
+                if (shows(level))
                     return true;
         return false;
+    }
+
+    // Whether a "levels" line within five seconds shows a tone at both the input and the output.
+    bool hearsATone()
+    {
+        return levelsWithin5s([](nlohmann::json const& level) { return level["input"] > 0.1 && level["output"] > 0.1; });
     }
 
     // Whether a "levels" line within five seconds reads `peak` at the output.
     bool outputReads(double peak)
     {
-        for (int attempt = 0; attempt < 50; ++attempt)
-            for (nlohmann::json const& level : levels(100ms))
-                if (std::abs(level["output"].get<double>() - peak) < 1e-6)
-                    return true;
-        return false;
+        return levelsWithin5s(
+            [peak](nlohmann::json const& level) { return std::abs(level["output"].get<double>() - peak) < 1e-6; });
     }
 };
 

@@ -2,7 +2,6 @@
 // with an uninitialised member gives.
 #include "simple_effect.h"
 
-#include <algorithm>
 #include <limits>
 
 using namespace Steinberg;
@@ -16,11 +15,7 @@ public:
 
     tresult PLUGIN_API process(ProcessData& data) override
     {
-        float const samples[2] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()};
-        if (data.numOutputs < 1)
-            return kResultOk;
-        for (int channel = 0; channel < std::min(data.outputs[0].numChannels, 2); ++channel)
-            std::fill_n(data.outputs[0].channelBuffers32[channel], data.numSamples, samples[channel]);
+        fillOutput(data, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity());
         return kResultOk;
     }
 };

@@ -2,8 +2,6 @@
 // puts out is the rate it was last set up for in units of 100000 Hz (0.48 at 48000 Hz).
 #include "simple_effect.h"
 
-#include <algorithm>
-
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
@@ -23,8 +21,8 @@ public:
 
     tresult PLUGIN_API process(ProcessData& data) override
     {
-        for (int32 channel = 0; data.numOutputs > 0 && channel < data.outputs[0].numChannels; ++channel)
-            std::fill_n(data.outputs[0].channelBuffers32[channel], data.numSamples, static_cast<float>(rate / 1e5));
+        float const output = static_cast<float>(rate / 1e5);
+        fillOutput(data, output, output);
         return kResultOk;
     }
 
