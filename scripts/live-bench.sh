@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Live benchmark, run by hand: clicks over a noise bed go into one sink of a private sound server; the host
 # plays that sink's monitor to another sink, and both sinks are recorded sample-aligned as one 4-channel
-# stream. Prints the input→output latency and the gaps (runs of exact zeros) per minute for PulseAudio's own
-# loopback module, the host with an empty rack and the host with one pass-through plug-in, idle and with 4
-# cores busy.
+# stream. Prints the input→output latency, the gaps (runs of exact zeros) per minute and, bit-exactly, the
+# changes of the delay (blocks dropped or inserted) and the clicks lost, for PulseAudio's own loopback module,
+# the host with an empty rack and the host with one pass-through plug-in: idle, with another program playing
+# into the same sink, and with 4 cores busy.
 #   bash scripts/live-bench.sh [seconds per case, default 60]
-# LIVE_BENCH_CASES and LIVE_BENCH_LOADS choose a subset ("loopback empty passthrough", "idle loaded");
-# LIVE_BENCH_HOST runs another build of the host.
+# LIVE_BENCH_CASES and LIVE_BENCH_LOADS choose a subset ("loopback empty passthrough", "idle other loaded");
+# LIVE_BENCH_HOST runs another build of the host; LIVE_BENCH_RATE sets the devices' rate (default 48000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,14 +30,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
+rate=${LIVE_BENCH_RATE:-48000}
 load() { pactl load-module "$@" >/dev/null; }
-# Channels 0-1 of the capture sink carry the path's input, 2-3 its output.
-load module-null-sink sink_name=bench_capture rate=48000 format=float32le channels=4 \
-  channel_map=aux0,aux1,aux2,aux3 norewinds=1 sink_properties=device.description=Bench-Capture
+# Channels 0-1 of the capture sink carry the path's input, 2-3 its output, 4-5 another program's sound.
+load module-null-sink sink_name=bench_capture rate="$rate" format=float32le channels=6 \
+  channel_map=aux0,aux1,aux2,aux3,aux4,aux5 norewinds=1 sink_properties=device.description=Bench-Capture
 load module-remap-sink sink_name=bench_in master=bench_capture channels=2 master_channel_map=aux0,aux1 \
   channel_map=front-left,front-right remix=no sink_properties=device.description=Bench-In
 load module-remap-sink sink_name=bench_out master=bench_capture channels=2 master_channel_map=aux2,aux3 \
   channel_map=front-left,front-right remix=no sink_properties=device.description=Bench-Out
+load module-remap-sink sink_name=bench_other master=bench_capture channels=2 master_channel_map=aux4,aux5 \
+  channel_map=front-left,front-right remix=no sink_properties=device.description=Bench-Other
 
 build/tests/audio/live_signal clicks |
   pacat --playback -d bench_in --raw --format=s16le --rate=48000 --channels=2 --latency-msec=20 &
@@ -45,8 +49,8 @@ sleep 1
 
 record() {
   timeout "$seconds" parec -d bench_capture.monitor --raw --format=float32le --channels=4 \
-    --channel-map=aux0,aux1,aux2,aux3 --rate=48000 >"$folder/recording" || true
-  build/tests/audio/live_signal measure "$folder/recording"
+    --channel-map=aux0,aux1,aux2,aux3 --rate="$rate" >"$folder/recording" || true
+  build/tests/audio/live_signal measure "$folder/recording" "$rate"
 }
 
 loopback() {
@@ -85,14 +89,20 @@ host() {
 passthrough='[{"id":"a","plugin":{"format":"vst3","path":"build/test-modules/passthrough.vst3",'\
 '"uid":"50415353544852550000000000000001"}}]'
 
-for state in ${LIVE_BENCH_LOADS:-idle loaded}; do
+for state in ${LIVE_BENCH_LOADS:-idle other loaded}; do
   busy=()
   if [ "$state" = loaded ]; then
     for _ in 1 2 3 4; do
       bash -c 'while :; do :; done' &
       busy+=($!)
     done
+  elif [ "$state" = other ]; then
+    build/tests/audio/live_signal clicks |
+      pacat --playback -d bench_other --raw --format=s16le --rate=48000 --channels=2 --latency-msec=20 &
+    busy+=($!)
   fi
+  # Listed for the clean-up too, so a case that fails doesn't leave them running.
+  pids+=("${busy[@]}")
   for case in ${LIVE_BENCH_CASES:-loopback empty passthrough}; do
     printf '%-7s %-12s ' "$state" "$case"
     case $case in

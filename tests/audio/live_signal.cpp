@@ -1,11 +1,15 @@
 // The two ends of the live benchmark (scripts/live-bench.sh):
 //   live_signal clicks          endless 48 kHz stereo s16le on standard output: clicks every 500 ms
 //                               over a low noise bed, so no run of exact zeros ever occurs in it
-//   live_signal measure <file>  reads a float32le 4-channel recording (channels 0-1 the path's input,
+//   live_signal measure <file> [rate]  reads a float32le 4-channel recording (channels 0-1 the path's input,
 //                               2-3 its output, sample-aligned) and prints one line: the input→output
 //                               latency per click (median, 10th and 90th percentile, cross-correlation)
 //                               and the runs of 8 or more frames of exact zeros per minute: in the
-//                               output, those of them the input doesn't explain, and in the input
+//                               output, those of them the input doesn't explain, and in the input;
+//                               then, bit-exactly, how often the delay changed (a block dropped or
+//                               inserted), the frames inserted and dropped, and the clicks lost
+#include "tests/support/delay_changes.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -20,10 +24,15 @@ namespace {
 constexpr int rate = 48000;
 constexpr int clickSpacing = rate / 2;
 constexpr int clickFrames = 64;
-constexpr int channels = 4;
+constexpr int channels = recordedChannels;
 constexpr int gapFrames = 8;
+// The recording's rate: the clicks are written at 48 kHz, and devices at another rate get them resampled.
+int recordingRate = rate;
 // Longest latency looked for; well under the click spacing so each click matches only its own echo.
-constexpr int maxLag = rate / 5;
+int maxLag()
+{
+    return recordingRate / 5;
+}
 
 std::uint32_t nextRandom(std::uint32_t& state)
 {
@@ -70,7 +79,7 @@ std::size_t ownGaps(std::vector<std::size_t> const& output, std::vector<std::siz
     std::size_t own = 0;
     for (std::size_t gap : output) {
         bool const passedOn = std::any_of(input.begin(), input.end(), [&](std::size_t in) {
-            return std::abs(static_cast<long>(gap) - static_cast<long>(in) - latency) <= rate / 500;
+            return std::abs(static_cast<long>(gap) - static_cast<long>(in) - latency) <= recordingRate / 500;
         });
         own += passedOn ? 0 : 1;
     }
@@ -82,7 +91,7 @@ int clickLatency(std::vector<float> const& frames, std::size_t count, std::size_
 {
     double best = 0.0;
     int bestLag = -1;
-    for (int lag = 0; lag < maxLag && onset + lag + clickFrames < count; ++lag) {
+    for (int lag = 0; lag < maxLag() && onset + lag + clickFrames < count; ++lag) {
         double sum = 0.0;
         for (std::size_t i = onset; i < onset + clickFrames; ++i)
             sum += double(frames[i * channels]) * frames[(i + lag) * channels + 2];
@@ -92,6 +101,14 @@ int clickLatency(std::vector<float> const& frames, std::size_t count, std::size_
         }
     }
     return bestLag;
+}
+
+// A click is lost when its first samples appear nowhere in the output, bit for bit.
+std::size_t lostClicks(std::vector<float> const& frames, std::vector<std::size_t> const& onsets)
+{
+    return static_cast<std::size_t>(std::count_if(onsets.begin(), onsets.end(), [&](std::size_t onset) {
+        return !reachesOutput(frames, onset, recordingRate);
+    }));
 }
 
 // The `p` quantile of the latencies in frames.
@@ -117,26 +134,33 @@ int measure(char const* path)
     std::size_t const count = frames.size() / channels;
 
     std::vector<int> latencies;
-    for (std::size_t f = 0; f + maxLag + clickFrames < count; ++f) {
+    std::vector<std::size_t> onsets;
+    for (std::size_t f = 0; f + maxLag() + clickFrames < count; ++f) {
         if (std::fabs(frames[f * channels]) < 0.25f)
             continue;
+        onsets.push_back(f);
         int const lag = clickLatency(frames, count, f);
         if (lag >= 0)
             latencies.push_back(lag);
-        f += clickSpacing / 2;
+        f += static_cast<std::size_t>(recordingRate / 4);
     }
     if (latencies.empty()) {
         std::fprintf(stderr, "live_signal: no click reached the output\n");
         return 1;
     }
-    double const minutes = static_cast<double>(count) / rate / 60.0;
-    double const ms = 1000.0 / rate;
+    double const minutes = static_cast<double>(count) / recordingRate / 60.0;
+    double const ms = 1000.0 / recordingRate;
     int const median = percentile(latencies, 0.5);
     std::vector<std::size_t> const input = gaps(frames, count, 0);
     std::vector<std::size_t> const output = gaps(frames, count, 2);
     std::printf("%5.1f s  latency ms median %6.2f p10 %6.2f p90 %6.2f  gaps/min out %6.1f own %6.1f in %5.1f\n",
                 minutes * 60.0, median * ms, percentile(latencies, 0.1) * ms, percentile(latencies, 0.9) * ms,
                 output.size() / minutes, ownGaps(output, input, median) / minutes, input.size() / minutes);
+    DelayChanges const delay = delayChanges(frames, recordingRate);
+    std::printf("          bit-exact: delay changes/min %7.1f  frames inserted %7zu dropped %7zu  "
+                "probes unmatched %zu of %zu  clicks lost %zu of %zu\n",
+                delay.changes / minutes, delay.inserted, delay.dropped, delay.unmatched, delay.probes,
+                lostClicks(frames, onsets), onsets.size());
     return 0;
 }
 
@@ -146,8 +170,11 @@ int main(int argc, char** argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "clicks") == 0)
         return writeClicks();
-    if (argc == 3 && std::strcmp(argv[1], "measure") == 0)
-        return measure(argv[2]);
-    std::fprintf(stderr, "usage: live_signal clicks | live_signal measure <float32le 4-channel file>\n");
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "measure") == 0) {
+        if (argc == 4)
+            recordingRate = std::atoi(argv[3]);
+        return recordingRate > 0 ? measure(argv[2]) : 2;
+    }
+    std::fprintf(stderr, "usage: live_signal clicks | live_signal measure <float32le 4-channel file> [rate]\n");
     return 2;
 }
