@@ -59,7 +59,7 @@ loopback() {
   # On PipeWire a latency asks the whole graph for a smaller quantum (64 frames for 5 ms): the anchor
   # would run at a quantum the host never meets.
   local latency=latency_msec=5
-  pactl info | grep -q '^Server Name: .*on PipeWire' && latency=
+  [[ $(pactl info) == *'on PipeWire'* ]] && latency=
   module=$(pactl load-module module-loopback source=bench_in.monitor sink=bench_out $latency)
   sleep 2
   record

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command with a private PipeWire session (PipeWire, WirePlumber and pipewire-pulse on their own session
-# bus and runtime folder, no sound card), then stops all of it by PID, also when the command fails. Exits with
-# the command's status. The command gets PULSE_SERVER, PIPEWIRE_RUNTIME_DIR (for PipeWire's own clients) and
+# bus and runtime folder, no sound card), then stops all of it by PID, also when the command fails or a signal
+# ends the wait. Exits with the command's status. The command gets PULSE_SERVER, PIPEWIRE_RUNTIME_DIR (for PipeWire's own clients) and
 # PIPEWIRE_PULSE_LOG, the file pipewire-pulse writes its warnings to.
 set -euo pipefail
 bash "$(dirname "$0")/tools.sh" pipewire
@@ -9,7 +9,7 @@ bash "$(dirname "$0")/tools.sh" pipewire
 folder=$(mktemp -d)
 pids=()
 cleanup() {
-  # Clients first, the bus last, so none of them reports its server gone.
+  # The command first, the bus last, so none of them reports its server gone.
   local i
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
     kill -TERM "${pids[i]}" 2>/dev/null || true
@@ -82,6 +82,9 @@ export PULSE_SERVER=unix:$folder/pulse/native PIPEWIRE_RUNTIME_DIR=$folder
 export PIPEWIRE_PULSE_LOG=$folder/pipewire-pulse.log
 await "pipewire-pulse" pactl info
 
+# In the background (with the caller's input) so that a signal stops the command along with the session.
+"$@" <&0 &
+pids+=($!)
 status=0
-"$@" || status=$?
+wait "${pids[-1]}" || status=$?
 exit "$status"
