@@ -58,28 +58,29 @@ cat >"$folder/bus.conf" <<EOF
 </busconfig>
 EOF
 
-# A home of its own keeps WirePlumber's remembered defaults and volumes out of the user's.
-export HOME=$folder XDG_RUNTIME_DIR=$folder XDG_CONFIG_HOME=$folder/config XDG_STATE_HOME=$folder/state
-export DBUS_SESSION_BUS_ADDRESS=unix:path=$folder/bus
-unset PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR PULSE_SERVER PULSE_RUNTIME_PATH DISPLAY WAYLAND_DISPLAY
+# The daemons' own home keeps WirePlumber's remembered defaults and volumes out of the user's; the command
+# keeps the caller's and learns only where the servers are.
+daemon=(env -u PIPEWIRE_REMOTE -u PULSE_SERVER -u DISPLAY -u WAYLAND_DISPLAY HOME="$folder" XDG_RUNTIME_DIR="$folder"
+  XDG_CONFIG_HOME="$folder/config" XDG_STATE_HOME="$folder/state" DBUS_SESSION_BUS_ADDRESS="unix:path=$folder/bus")
+unset PIPEWIRE_REMOTE
+export PIPEWIRE_RUNTIME_DIR=$folder PULSE_SERVER=unix:$folder/pulse/native
+export PIPEWIRE_PULSE_LOG=$folder/pipewire-pulse.log
 
-dbus-daemon --config-file="$folder/bus.conf" --nofork --nopidfile >"$folder/dbus.log" 2>&1 &
+"${daemon[@]}" dbus-daemon --config-file="$folder/bus.conf" --nofork --nopidfile >"$folder/dbus.log" 2>&1 &
 pids+=($!)
 await "the session bus" test -S "$folder/bus"
 
-pipewire >"$folder/pipewire.log" 2>&1 &
+"${daemon[@]}" pipewire >"$folder/pipewire.log" 2>&1 &
 pids+=($!)
 await "pipewire" test -S "$folder/pipewire-0"
 
-wireplumber >"$folder/wireplumber.log" 2>&1 &
+"${daemon[@]}" wireplumber >"$folder/wireplumber.log" 2>&1 &
 pids+=($!)
 # WirePlumber publishes the "default" metadata once its policy runs; streams aren't linked before that.
 await "wireplumber" sh -c 'pw-cli ls Metadata | grep -q "metadata.name = \"default\""'
 
-pipewire-pulse >"$folder/pipewire-pulse.log" 2>&1 &
+"${daemon[@]}" pipewire-pulse >"$folder/pipewire-pulse.log" 2>&1 &
 pids+=($!)
-export PULSE_SERVER=unix:$folder/pulse/native PIPEWIRE_RUNTIME_DIR=$folder
-export PIPEWIRE_PULSE_LOG=$folder/pipewire-pulse.log
 await "pipewire-pulse" pactl info
 
 # In the background (with the caller's input) so that a signal stops the command along with the session.
