@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command with a private PipeWire session (PipeWire, WirePlumber and pipewire-pulse on their own session
 # bus and runtime folder, no sound card), then stops all of it by PID, also when the command fails or a signal
-# ends the wait. Exits with the command's status. The command gets PULSE_SERVER, PIPEWIRE_RUNTIME_DIR (for PipeWire's own clients) and
-# PIPEWIRE_PULSE_LOG, the file pipewire-pulse writes its warnings to.
+# ends the wait. Exits with the command's status. The command gets PULSE_SERVER, PIPEWIRE_RUNTIME_DIR (for
+# PipeWire's own clients) and PIPEWIRE_PULSE_LOG, the file pipewire-pulse writes its warnings to.
 set -euo pipefail
 bash "$(dirname "$0")/tools.sh" pipewire
 
