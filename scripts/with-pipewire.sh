@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Runs a command with a private PipeWire session (PipeWire, WirePlumber and pipewire-pulse on their own session
-# bus and runtime folder, no sound card), then stops all of it by PID, also when the command fails or a signal
-# ends the wait. Exits with the command's status. The command gets PULSE_SERVER, PIPEWIRE_RUNTIME_DIR (for
-# PipeWire's own clients) and PIPEWIRE_PULSE_LOG, the file pipewire-pulse writes its warnings to.
+# Runs a command with a private PipeWire session (PipeWire, WirePlumber and pipewire-pulse on their own
+# session bus and runtime folder, no sound card), then stops all of it by PID, also when the command fails or
+# a signal ends the wait. Exits with the command's status. The command gets PULSE_SERVER, PIPEWIRE_RUNTIME_DIR
+# (for PipeWire's own clients) and PIPEWIRE_PULSE_LOG, the file pipewire-pulse writes its warnings to.
 set -euo pipefail
 bash "$(dirname "$0")/tools.sh" pipewire
 
@@ -60,8 +60,9 @@ EOF
 
 # The daemons' own home keeps WirePlumber's remembered defaults and volumes out of the user's; the command
 # keeps the caller's and learns only where the servers are.
-daemon=(env -u PIPEWIRE_REMOTE -u PULSE_SERVER -u DISPLAY -u WAYLAND_DISPLAY HOME="$folder" XDG_RUNTIME_DIR="$folder"
-  XDG_CONFIG_HOME="$folder/config" XDG_STATE_HOME="$folder/state" DBUS_SESSION_BUS_ADDRESS="unix:path=$folder/bus")
+daemon=(env -u PIPEWIRE_REMOTE -u PULSE_SERVER -u DISPLAY -u WAYLAND_DISPLAY
+  HOME="$folder" XDG_RUNTIME_DIR="$folder" XDG_CONFIG_HOME="$folder/config" XDG_STATE_HOME="$folder/state"
+  DBUS_SESSION_BUS_ADDRESS="unix:path=$folder/bus")
 unset PIPEWIRE_REMOTE
 export PIPEWIRE_RUNTIME_DIR=$folder PULSE_SERVER=unix:$folder/pulse/native
 export PIPEWIRE_PULSE_LOG=$folder/pipewire-pulse.log
