@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build (and, with "test", the tests) need, when any is missing.
+# Installs the Debian 12 packages the build (and, with "test", the tests) need, when any is missing. With
+# "pipewire": the sound server scripts/with-pipewire.sh runs, and the PulseAudio clients that talk to it.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config dpkg-dev debian-archive-keyring)
@@ -9,6 +10,8 @@ if [ "${1:-}" = test ]; then
     # ALSA's extra plug-ins, which most desktops have: what the audio library meets when it falls back to
     # ALSA without a sound server.
     libasound2-plugins)
+elif [ "${1:-}" = pipewire ]; then
+  packages=(pipewire pipewire-pulse wireplumber dbus-daemon pulseaudio-utils)
 fi
 
 absent=()
