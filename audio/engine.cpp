@@ -187,8 +187,9 @@ bool Engine::open(std::string const& input, int channel, std::string const& outp
     }
     engine.deviceOpen = true;
     if (engine.audioContext.backend == ma_backend_pulseaudio) {
-        setPulsePlaybackBuffer(engine.device, static_cast<ma_uint32>(outputBufferMs() *
-                                                                    engine.device.playback.internalSampleRate / 1000.0));
+        setPulseBuffers(engine.device,
+                        static_cast<ma_uint32>(outputBufferMs() * engine.device.playback.internalSampleRate / 1000.0),
+                        engine.duplexRing);
     }
     engine.inputChannels = std::max(1, static_cast<int>(engine.device.capture.channels));
     engine.inputName = input;

@@ -33,6 +33,8 @@ struct Engine::Impl {
     std::vector<float> inputBuffer = std::vector<float>(chunkFrames);
     std::vector<float> leftBuffer = std::vector<float>(chunkFrames);
     std::vector<float> rightBuffer = std::vector<float>(chunkFrames);
+    // The memory of the ring between capture and playback on PulseAudio; belongs to the open device.
+    std::vector<float> duplexRing;
     Engine* owner = nullptr;
     // Data callbacks run so far; `watch` reads it on the control thread to tell a device that went quiet.
     std::atomic<std::uint64_t> periods{0};
@@ -72,10 +74,11 @@ struct Engine::Impl {
     static void notification(ma_device_notification const* notification);
 };
 
-// Control thread, before the device starts: asks the sound server to hold `frames` of the device's output
-// (its PulseAudio playback stream's target length). Where the server can't be asked, the stream keeps the
-// library's own buffering.
-void setPulsePlaybackBuffer(ma_device& device, ma_uint32 frames);
+// Control thread, before the device starts: asks the sound server to hold `playbackFrames` of the device's
+// output (its PulseAudio playback stream's target length) and to keep capture that the host hasn't taken yet,
+// and couples the two streams by a ring in `ring` that holds the largest chunk either side moves at once.
+// Where the server can't be asked, the streams keep the library's own buffering.
+void setPulseBuffers(ma_device& device, ma_uint32 playbackFrames, std::vector<float>& ring);
 
 // The devices the library enumerates; the arrays belong to the context until its next enumeration.
 struct DeviceArrays {

@@ -41,11 +41,11 @@ load() { pactl load-module "$@" >/dev/null; }
 # Channels 0-1 of the capture sink carry the path's input, 2-3 its output, 4-5 another program's sound.
 load module-null-sink sink_name=bench_capture rate="$rate" format=float32le channels=6 \
   channel_map=aux0,aux1,aux2,aux3,aux4,aux5 norewinds=1 sink_properties=device.description=Bench-Capture
-load module-remap-sink sink_name=bench_in master=bench_capture channels=2 master_channel_map=aux0,aux1 \
+load module-remap-sink sink_name=bench_in master=bench_capture rate="$rate" channels=2 master_channel_map=aux0,aux1 \
   channel_map=front-left,front-right remix=no sink_properties=device.description=Bench-In
-load module-remap-sink sink_name=bench_out master=bench_capture channels=2 master_channel_map=aux2,aux3 \
+load module-remap-sink sink_name=bench_out master=bench_capture rate="$rate" channels=2 master_channel_map=aux2,aux3 \
   channel_map=front-left,front-right remix=no sink_properties=device.description=Bench-Out
-load module-remap-sink sink_name=bench_other master=bench_capture channels=2 master_channel_map=aux4,aux5 \
+load module-remap-sink sink_name=bench_other master=bench_capture rate="$rate" channels=2 master_channel_map=aux4,aux5 \
   channel_map=front-left,front-right remix=no sink_properties=device.description=Bench-Other
 
 build/tests/audio/live_signal clicks |
