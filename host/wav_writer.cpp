@@ -3,6 +3,7 @@
 // (a full disk, say) neither truncates an earlier file nor leaves a cut one behind.
 #include "host/wav_writer.h"
 
+#include "host/protocol.h"
 #include "host/unfinished_file.h"
 
 #include <miniaudio.h>
@@ -143,11 +144,11 @@ std::string WavWriter::refusal(std::string const& path, std::string const& input
     // Writing over the input would cut it while it is still being read.
     if (sameFile(output, statusOf(input)))
         return "it is the input file";
-    // The summary line and the messages go there; the audio would be mixed into them.
-    if (isStream(output, STDOUT_FILENO))
-        return "it is the program's standard output";
-    if (isStream(output, STDERR_FILENO))
-        return "it is the program's standard error";
+    // The audio would be mixed into the summary line or the messages (descriptor 1 is standard error
+    // once the program has kept standard output for its lines).
+    for (int stream : {linesDescriptor(), STDOUT_FILENO, STDERR_FILENO})
+        if (isStream(output, stream))
+            return "standard output and standard error carry the summary and the messages";
     return "";
 }
 

@@ -95,7 +95,7 @@ TEST_F(Render, FailuresWhileRunningSayWhatFailedWithCodeOne)
         {{passthrough, in, out, "--state", missing}, "Couldn't set the state from " + missing + "\n"},
         {{passthrough, in, out, "--state", in}, "Couldn't set the state from " + in + "\n"},
         {{descriptionOf(RACKHOST_TEST_MODULES "/picky-rate.vst3"), at44100, out}, "Couldn't prepare the plugin at 44100 Hz\n"},
-        {{passthrough, in, noFolder}, "Couldn't write " + noFolder + "\n"},
+        {{passthrough, in, noFolder}, "Couldn't write " + noFolder + ": No such file or directory\n"},
     };
     for (Case const& c : cases) {
         Outcome const run = renderWith(c.args);
@@ -145,7 +145,7 @@ TEST_F(Render, TheOutputNeverDestroysTheInputNorDoesAFailedRenderTouchAnEarlierF
     std::vector<unsigned char> const earlier = contents(out);
     writeFloatWav(in, 48000, 1, tone(48000, 48000, 0.5f));
     std::string const command = "trap '' XFSZ; ulimit -f 64; " RACKHOST_BINARY " --render '" + passthrough + "' " + in + " " + out;
-    EXPECT_EQ(shell(command + " 2>&1; echo $?"), "Couldn't write " + out + "\n1\n");
+    EXPECT_EQ(shell(command + " 2>&1; echo $?"), "Couldn't write " + out + ": File too large\n1\n");
     EXPECT_EQ(contents(out), earlier);
     for (auto const& entry : std::filesystem::directory_iterator(std::filesystem::path(out).parent_path()))
         EXPECT_TRUE(entry.path() == in || entry.path() == out || entry.path() == link || entry.path() == hardLink)
@@ -175,16 +175,16 @@ TEST_F(Render, LostOutputIsAFailureNotASuccess)
     writeFloatWav(in, 48000, 1, tone(48000, 48000, 0.5f));
     Outcome const full = renderWith({passthrough, in, "/dev/full"});
     EXPECT_EQ(full.code, 1);
-    EXPECT_EQ(full.err, "Couldn't write /dev/full\n");
+    EXPECT_EQ(full.err, "Couldn't write /dev/full: No space left on device\n");
     EXPECT_EQ(full.out, "");
 
     std::string const unwritableState = dir.file("no/folder/state.bin");
     Outcome const state = renderWith({passthrough, in, out, "--save-state", unwritableState});
     EXPECT_EQ(state.code, 1);
-    EXPECT_EQ(state.err, "Couldn't write " + unwritableState + "\n");
+    EXPECT_EQ(state.err, "Couldn't write " + unwritableState + ": No such file or directory\n");
     Outcome const stateFull = renderWith({passthrough, in, out, "--save-state", "/dev/full"});
     EXPECT_EQ(stateFull.code, 1);
-    EXPECT_EQ(stateFull.err, "Couldn't write /dev/full\n");
+    EXPECT_EQ(stateFull.err, "Couldn't write /dev/full: No space left on device\n");
 }
 
 TEST_F(Render, PassThroughCopiesTheInputToBothChannelsAndSummarises)
