@@ -168,6 +168,7 @@ bool WavWriter::open(std::string const& path, std::uint32_t sampleRate)
         output->file = std::fopen(path.c_str(), "wb");
     } else {
         output->destination = exists ? resolved(path) : path;
+        SignalsHeld const held;
         output->file = createBeside(output->destination, output->temporary);
         if (output->file) {
             guardFile(output->temporary.c_str());
