@@ -47,6 +47,11 @@ void reserveStandardOutput()
     ownLines = stream;
 }
 
+int linesDescriptor()
+{
+    return fileno(ownLines);
+}
+
 void send(nlohmann::json const& message)
 {
     // Serialised before the lock so a long value delays no other writer.

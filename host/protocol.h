@@ -11,6 +11,8 @@
 // Keeps standard output for send() alone and points descriptor 1 at standard error, so text that
 // plug-ins print can't reach the reader of our lines. Call once, before any module is opened.
 void reserveStandardOutput();
+// The descriptor send() writes to: standard output as the process received it.
+int linesDescriptor();
 // Writes one JSON value as one line (keys sorted, invalid UTF-8 replaced) and flushes; any thread.
 void send(nlohmann::json const& message);
 

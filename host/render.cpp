@@ -3,11 +3,10 @@
 #include "host/render.h"
 
 #include "audio/rack.h"
+#include "host/decoder.h"
 #include "host/protocol.h"
 #include "host/render_files.h"
 #include "host/wav_writer.h"
-
-#include <miniaudio.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -40,42 +39,6 @@ Options readOptions(int argc, char** argv)
     return options;
 }
 
-class Decoder {
-public:
-    bool open(std::string const& path)
-    {
-        ma_decoder_config const config = ma_decoder_config_init(ma_format_f32, 1, 0);
-        opened = ma_decoder_init_file(path.c_str(), &config, &decoder) == MA_SUCCESS;
-        return opened;
-    }
-    ~Decoder() { close(); }
-    void close()
-    {
-        if (opened)
-            ma_decoder_uninit(&decoder);
-        opened = false;
-    }
-    ma_uint32 sampleRate() const { return decoder.outputSampleRate; }
-    // The frames the input announces; 0 when it doesn't say.
-    ma_uint64 length()
-    {
-        ma_uint64 frames = 0;
-        ma_decoder_get_length_in_pcm_frames(&decoder, &frames);
-        return frames;
-    }
-    // Fewer frames than asked only at the end of the input (or on a read error).
-    ma_uint64 read(float* samples, ma_uint64 frames)
-    {
-        ma_uint64 done = 0;
-        ma_decoder_read_pcm_frames(&decoder, samples, frames, &done);
-        return done;
-    }
-
-private:
-    ma_decoder decoder{};
-    bool opened = false;
-};
-
 // Writes the message for a person and gives the exit code back.
 int fail(std::string const& message, int code)
 {
@@ -88,9 +51,14 @@ int badDescription()
     return fail("The plugin is JSON, as --scan prints it.\n", 2);
 }
 
-int cantWrite(std::string const& path, std::string const& reason = "")
+int cantWrite(std::string const& path, std::string const& reason)
 {
-    return fail("Couldn't write " + path + (reason.empty() ? "" : ": " + reason) + "\n", 1);
+    return fail("Couldn't write " + path + ": " + reason + "\n", 1);
+}
+
+int cantRead(std::string const& path)
+{
+    return fail("Couldn't read " + path + "\n", 1);
 }
 
 int tooLongFor(std::string const& path)
@@ -158,13 +126,13 @@ int render(int argc, char** argv)
     Decoder decoder;
     // An input that isn't a regular file may never end: the MP3 probe searches endless zeros for a frame.
     if (!isRegularFile(inputPath) || !decoder.open(inputPath))
-        return fail("Couldn't read " + inputPath + "\n", 1);
-    // Writing over the input would cut it while it is still being read.
-    if (sameFile(inputPath, outputPath))
-        return cantWrite(outputPath, "it is the input file");
-    if (decoder.length() > WavWriter::maxFrames)
+        return cantRead(inputPath);
+    std::string const refusal = WavWriter::refusal(outputPath, inputPath);
+    if (!refusal.empty())
+        return cantWrite(outputPath, refusal);
+    if (decoder.holdsMoreThan(WavWriter::maxFrames))
         return tooLongFor(outputPath);
-    ma_uint32 const sampleRate = decoder.sampleRate();
+    std::uint32_t const sampleRate = decoder.sampleRate();
     double const rate = sampleRate;
 
     std::string error;
@@ -188,18 +156,22 @@ int render(int argc, char** argv)
 
     WavWriter output;
     if (!output.open(outputPath, sampleRate))
-        return cantWrite(outputPath);
+        return cantWrite(outputPath, output.reason());
     std::uint64_t frames = 0;
     Peaks peaks;
     Ending const ending = renderBlocks(decoder, rack, output, frames, peaks);
     if (ending == Ending::tooLong)
         return tooLongFor(outputPath);
+    // Audio lost part way is no render: the unfinished output goes with the writer.
+    if (ending == Ending::complete && decoder.endedShort(frames))
+        return cantRead(inputPath);
     if (ending == Ending::unwritable || !output.finish())
-        return cantWrite(outputPath);
+        return cantWrite(outputPath, output.reason());
     decoder.close();
 
-    if (!options.saveStateFile.empty() && !writeFile(options.saveStateFile, plugin->state()))
-        return cantWrite(options.saveStateFile);
+    std::string reason;
+    if (!options.saveStateFile.empty() && !writeFile(options.saveStateFile, plugin->state(), reason))
+        return cantWrite(options.saveStateFile, reason);
 
     send({{"frames", frames},
           {"inputPeak", peaks.input},

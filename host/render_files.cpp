@@ -4,7 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -30,13 +32,6 @@ bool isRegularFile(std::string const& path)
     return status && S_ISREG(status->st_mode);
 }
 
-bool sameFile(std::string const& one, std::string const& other)
-{
-    std::optional<struct stat> const a = statusOf(one);
-    std::optional<struct stat> const b = statusOf(other);
-    return a && b && a->st_dev == b->st_dev && a->st_ino == b->st_ino;
-}
-
 std::optional<std::vector<unsigned char>> readRegularFile(std::string const& path)
 {
     std::optional<struct stat> const status = statusOf(path);
@@ -58,11 +53,18 @@ std::optional<std::vector<unsigned char>> readRegularFile(std::string const& pat
     return bytes;
 }
 
-bool writeFile(std::string const& path, std::vector<unsigned char> const& bytes)
+bool writeFile(std::string const& path, std::vector<unsigned char> const& bytes, std::string& reason)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
+    if (!file) {
+        reason = std::strerror(errno);
         return false;
+    }
     bool const written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
+    int error = written ? 0 : errno;
+    if (std::fclose(file) != 0 && !error)
+        error = errno;
+    if (error || !written)
+        reason = std::strerror(error ? error : EIO);
+    return !error && written;
 }

@@ -9,11 +9,9 @@
 // block, never end or fail part way.
 bool isRegularFile(std::string const& path);
 
-// Whether both paths name one file (one device and inode, following links); false when either is missing.
-bool sameFile(std::string const& one, std::string const& other);
-
 // The whole of a regular file; nothing when it isn't one, can't be read or can't be held in memory.
 std::optional<std::vector<unsigned char>> readRegularFile(std::string const& path);
 
-// Replaces the file's content with `bytes`; false when it couldn't be written.
-bool writeFile(std::string const& path, std::vector<unsigned char> const& bytes);
+// Replaces the file's content with `bytes`; false when it couldn't be written, and `reason` the system's
+// reason why.
+bool writeFile(std::string const& path, std::vector<unsigned char> const& bytes, std::string& reason);

@@ -33,6 +33,23 @@ void writeFloatWav(std::string const& path, std::uint32_t rate, std::uint32_t ch
     ASSERT_EQ(written, samples.size() / channels);
 }
 
+std::string littleEndian(std::uint32_t value, int bytes)
+{
+    std::string text;
+    for (int i = 0; i < bytes; ++i)
+        text += static_cast<char>(value >> (8 * i));
+    return text;
+}
+
+std::string pcmWavHeader(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint32_t dataBytes)
+{
+    auto const le = littleEndian;
+    std::uint32_t const frameBytes = channels * bits / 8u;
+    // A placeholder data size makes the RIFF size wrap, as it does in the files that carry one.
+    return "RIFF" + le(36 + dataBytes, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(channels, 2) + le(rate, 4) +
+           le(rate * frameBytes, 4) + le(frameBytes, 2) + le(bits, 2) + "data" + le(dataBytes, 4);
+}
+
 Audio decodeFile(std::string const& path, bool mono)
 {
     Audio audio;

@@ -27,6 +27,10 @@ struct Audio {
 // 32-bit float WAV of the given interleaved samples.
 void writeFloatWav(std::string const& path, std::uint32_t rate, std::uint32_t channels,
                    std::vector<float> const& samples);
+// `value` as `bytes` bytes, least significant first.
+std::string littleEndian(std::uint32_t value, int bytes);
+// The 44-byte header of an integer PCM WAV file whose data chunk says it holds `dataBytes`.
+std::string pcmWavHeader(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint32_t dataBytes);
 // The file decoded at its own rate and channel count (mono when `mono`), as 32-bit float.
 Audio decodeFile(std::string const& path, bool mono = false);
 // Runs a shell command; its standard output, or a failed test when it exits non-zero.

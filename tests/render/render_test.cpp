@@ -6,9 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace {
 
@@ -47,6 +51,15 @@ std::vector<unsigned char> contents(std::string const& path)
 bool exists(std::string const& path)
 {
     return std::ifstream(path).good();
+}
+
+// Whether a render's unfinished output file is in `folder`.
+bool unfinishedIn(std::string const& folder)
+{
+    for (auto const& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with(".render-"))
+            return true;
+    return false;
 }
 
 class Render : public testing::Test {
@@ -95,7 +108,7 @@ TEST_F(Render, FailuresWhileRunningSayWhatFailedWithCodeOne)
         {{passthrough, in, out, "--state", missing}, "Couldn't set the state from " + missing + "\n"},
         {{passthrough, in, out, "--state", in}, "Couldn't set the state from " + in + "\n"},
         {{descriptionOf(RACKHOST_TEST_MODULES "/picky-rate.vst3"), at44100, out}, "Couldn't prepare the plugin at 44100 Hz\n"},
-        {{passthrough, in, noFolder}, "Couldn't write " + noFolder + "\n"},
+        {{passthrough, in, noFolder}, "Couldn't write " + noFolder + ": No such file or directory\n"},
     };
     for (Case const& c : cases) {
         Outcome const run = renderWith(c.args);
@@ -145,7 +158,7 @@ TEST_F(Render, TheOutputNeverDestroysTheInputNorDoesAFailedRenderTouchAnEarlierF
     std::vector<unsigned char> const earlier = contents(out);
     writeFloatWav(in, 48000, 1, tone(48000, 48000, 0.5f));
     std::string const command = "trap '' XFSZ; ulimit -f 64; " RACKHOST_BINARY " --render '" + passthrough + "' " + in + " " + out;
-    EXPECT_EQ(shell(command + " 2>&1; echo $?"), "Couldn't write " + out + "\n1\n");
+    EXPECT_EQ(shell(command + " 2>&1; echo $?"), "Couldn't write " + out + ": File too large\n1\n");
     EXPECT_EQ(contents(out), earlier);
     for (auto const& entry : std::filesystem::directory_iterator(std::filesystem::path(out).parent_path()))
         EXPECT_TRUE(entry.path() == in || entry.path() == out || entry.path() == link || entry.path() == hardLink)
@@ -157,12 +170,7 @@ TEST_F(Render, ARenderLongerThanAWavFileHoldsFailsBeforeItStarts)
     // 8-bit mono, one byte a frame: a sparse file of one frame more than a WAV file holds takes no room.
     std::uint32_t const frames = 536870908;
     std::string const longInput = dir.file("long.wav");
-    auto const le32 = [](std::uint32_t value) {
-        return std::string{char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
-    };
-    std::ofstream(longInput, std::ios::binary)
-        << "RIFF" << le32(36 + frames) << "WAVEfmt " << le32(16) << le32(0x00010001) << le32(8000) << le32(8000)
-        << le32(0x00080001) << "data" << le32(frames);
+    std::ofstream(longInput, std::ios::binary) << pcmWavHeader(1, 8000, 8, frames);
     std::filesystem::resize_file(longInput, 44 + std::uintmax_t{frames});
     Outcome const run = renderWith({passthrough, longInput, out});
     EXPECT_EQ(run.code, 1);
@@ -175,16 +183,16 @@ TEST_F(Render, LostOutputIsAFailureNotASuccess)
     writeFloatWav(in, 48000, 1, tone(48000, 48000, 0.5f));
     Outcome const full = renderWith({passthrough, in, "/dev/full"});
     EXPECT_EQ(full.code, 1);
-    EXPECT_EQ(full.err, "Couldn't write /dev/full\n");
+    EXPECT_EQ(full.err, "Couldn't write /dev/full: No space left on device\n");
     EXPECT_EQ(full.out, "");
 
     std::string const unwritableState = dir.file("no/folder/state.bin");
     Outcome const state = renderWith({passthrough, in, out, "--save-state", unwritableState});
     EXPECT_EQ(state.code, 1);
-    EXPECT_EQ(state.err, "Couldn't write " + unwritableState + "\n");
+    EXPECT_EQ(state.err, "Couldn't write " + unwritableState + ": No such file or directory\n");
     Outcome const stateFull = renderWith({passthrough, in, out, "--save-state", "/dev/full"});
     EXPECT_EQ(stateFull.code, 1);
-    EXPECT_EQ(stateFull.err, "Couldn't write /dev/full\n");
+    EXPECT_EQ(stateFull.err, "Couldn't write /dev/full: No space left on device\n");
 }
 
 TEST_F(Render, PassThroughCopiesTheInputToBothChannelsAndSummarises)
@@ -329,4 +337,139 @@ TEST_F(Render, TheProgramDispatchesToTheRender)
     std::string const quoted = "'" + passthrough + "'";
     EXPECT_EQ(shell(std::string(RACKHOST_BINARY) + " --render " + quoted + " " + in + " " + out + " 2>&1"),
               "{\"frames\":2,\"inputPeak\":0.5,\"outputPeak\":0.5,\"plugin\":\"Pass Through\",\"rate\":48000.0}\n");
+}
+
+TEST_F(Render, AWavWrittenThroughAPipeRendersEveryFrameItHolds)
+{
+    // A writer that can't go back to fix the header leaves a placeholder size, far more than the file holds.
+    std::string const samples{0x00, 0x40, 0x00, static_cast<char>(0xE0), 0x00, 0x10};
+    for (std::uint32_t placeholder : {0x7FFFF000u, 0x7FFFFFFFu}) {
+        std::ofstream(in, std::ios::binary) << pcmWavHeader(1, 48000, 16, placeholder) << samples;
+        Outcome const run = renderWith({passthrough, in, out});
+        ASSERT_EQ(run.code, 0) << placeholder << run.err;
+        EXPECT_EQ(run.out, "{\"frames\":3,\"inputPeak\":0.5,\"outputPeak\":0.5,\"plugin\":\"Pass Through\","
+                           "\"rate\":48000.0}\n");
+    }
+}
+
+TEST_F(Render, AFlacDecodedShortOfItsTotalFailsWhereAGuessedLengthRendersWhatIsThere)
+{
+    writeFloatWav(in, 48000, 1, tone(48000, 24000, 0.5f));
+    std::string const flac32 = dir.file("32.flac"), damaged = dir.file("damaged.flac");
+    std::string const streamed = dir.file("streamed.flac"), cut = dir.file("cut.wav");
+    shell("sox -V1 " + in + " -b 32 -e signed " + dir.file("32.wav") + " && flac -s " + dir.file("32.wav") + " -o " + flac32);
+    shell("sox -V1 " + in + " -b 16 " + cut + " && flac -s " + cut + " -o " + damaged);
+    // Through a pipe the encoder can't go back to write the total.
+    shell("sox -V1 " + in + " -b 16 -t raw - | flac -s --force-raw-format --endian=little --sign=signed --channels=1 "
+          "--bps=16 --sample-rate=48000 -c - > " + streamed);
+    std::vector<unsigned char> bytes = contents(damaged);
+    bytes[bytes.size() / 2] ^= 0xFF;
+    std::ofstream(damaged, std::ios::binary).write(reinterpret_cast<char const*>(bytes.data()), static_cast<long>(bytes.size()));
+    std::filesystem::resize_file(cut, 44 + 2 * 10000);
+
+    writeFloatWav(out, 48000, 1, {0.25f});
+    std::vector<unsigned char> const earlier = contents(out);
+    for (std::string const& input : {flac32, damaged}) {
+        Outcome const run = renderWith({passthrough, input, out});
+        EXPECT_EQ(run.code, 1) << input;
+        EXPECT_EQ(run.err, "Couldn't read " + input + "\n");
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(contents(out), earlier);
+        EXPECT_FALSE(unfinishedIn(dir.file("")));
+    }
+    for (auto const& [input, frames] : {std::pair{streamed, 24000}, std::pair{cut, 10000}}) {
+        Outcome const run = renderWith({passthrough, input, out});
+        EXPECT_EQ(run.code, 0) << input << run.err;
+        EXPECT_EQ(run.out.find("{\"frames\":" + std::to_string(frames) + ","), 0u) << input << run.out;
+    }
+}
+
+TEST_F(Render, TagsAfterAnMp3sLastFrameLoseNoAudio)
+{
+    std::string const source = dir.file("source.wav"), plain = dir.file("plain.mp3");
+    std::string const id3v1 = dir.file("id3v1.mp3"), ape = dir.file("ape.mp3");
+    writeFloatWav(in, 48000, 1, tone(48000, 24000, 0.5f));
+    shell("sox -V1 " + in + " -b 16 " + source + " && lame --quiet -b 128 " + source + " " + plain +
+          " && lame --quiet -b 128 --id3v1-only --tt title " + source + " " + id3v1);
+    // An APEv2 tag with header and footer, then an ID3v1 tag.
+    std::string const item = littleEndian(5, 4) + littleEndian(0, 4) + std::string("Title\0hello", 11);
+    auto const apeBlock = [&](std::uint32_t flags) {
+        return "APETAGEX" + littleEndian(2000, 4) + littleEndian(static_cast<std::uint32_t>(item.size()) + 32, 4) +
+               littleEndian(1, 4) + littleEndian(flags, 4) + std::string(8, '\0');
+    };
+    std::filesystem::copy_file(plain, ape);
+    std::ofstream(ape, std::ios::binary | std::ios::app)
+        << apeBlock(0xA0000000) << item << apeBlock(0x80000000) << "TAG" << std::string(125, ' ');
+
+    ASSERT_EQ(renderWith({passthrough, plain, out}).code, 0);
+    std::vector<float> const untagged = decodeFile(out).samples;
+    for (std::string const& tagged : {id3v1, ape}) {
+        ASSERT_EQ(renderWith({passthrough, tagged, out}).code, 0) << tagged;
+        EXPECT_EQ(decodeFile(out).samples, untagged) << tagged;
+    }
+}
+
+TEST_F(Render, EightBitPcmIsCentredOn128)
+{
+    std::string const mono{static_cast<char>(0x80), 0x00, static_cast<char>(0xFF), 0x40};
+    std::ofstream(in, std::ios::binary) << pcmWavHeader(1, 8000, 8, 4) << mono;
+    std::vector<float> const expected{0.0f, -1.0f, 127.0f / 128.0f, -0.5f};
+    std::string const aiff = dir.file("in.aiff"), stereo = dir.file("stereo.wav");
+    shell("sox -V1 " + in + " " + aiff);
+    for (std::string const& input : {in, aiff}) {
+        ASSERT_EQ(renderWith({passthrough, input, out}).code, 0) << input;
+        Audio const rendered = decodeFile(out);
+        ASSERT_EQ(rendered.frames(), expected.size()) << input;
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            EXPECT_EQ(rendered.samples[2 * i], expected[i]) << input << " " << i;
+    }
+    // Channels are averaged; silence is silent.
+    std::ofstream(stereo, std::ios::binary)
+        << pcmWavHeader(2, 8000, 8, 4) << std::string{0x00, static_cast<char>(0xFF), static_cast<char>(0x80), static_cast<char>(0x80)};
+    ASSERT_EQ(renderWith({passthrough, stereo, out}).code, 0);
+    EXPECT_EQ(decodeFile(out).samples, (std::vector<float>{-1.0f / 256, -1.0f / 256, 0.0f, 0.0f}));
+    std::ofstream(in, std::ios::binary) << pcmWavHeader(1, 8000, 8, 3) << std::string(3, static_cast<char>(0x80));
+    EXPECT_EQ(renderWith({passthrough, in, out}).out,
+              "{\"frames\":3,\"inputPeak\":0.0,\"outputPeak\":0.0,\"plugin\":\"Pass Through\",\"rate\":8000.0}\n");
+}
+
+TEST_F(Render, ARenderLeavesNothingBehindAndWritesOnlyWhereItIsAsked)
+{
+    // A stopped render takes its unfinished file with it and still ends as killed. About ten minutes of
+    // 8-bit mono, sparse: it takes no room.
+    std::uint32_t const frames = 30000000;
+    std::string const longInput = dir.file("long.wav");
+    std::ofstream(longInput, std::ios::binary) << pcmWavHeader(1, 48000, 8, frames);
+    std::filesystem::resize_file(longInput, 44 + std::uintmax_t{frames});
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A shell's background job ignores SIGINT, and the program would inherit that.
+        std::signal(signal, SIG_DFL);
+        Program running({"--render", passthrough, longInput, out});
+        auto const start = std::chrono::steady_clock::now();
+        while (!unfinishedIn(dir.file("")) && std::chrono::steady_clock::now() - start < replyTimeout)
+            std::this_thread::sleep_for(1ms);
+        kill(running.processId(), signal);
+        EXPECT_EQ(running.exitCode(), 128 + signal);
+        EXPECT_FALSE(unfinishedIn(dir.file(""))) << signal;
+    }
+
+    // Standard output and standard error carry the summary and the messages, never the audio.
+    std::string const command = RACKHOST_BINARY " --render '" + passthrough + "' " + in + " ";
+    std::string const why = ": standard output and standard error carry the summary and the messages\n";
+    EXPECT_EQ(shell(command + "/dev/stdout 2>&1 >" + out + "; echo $?"), "Couldn't write /dev/stdout" + why + "1\n");
+    EXPECT_EQ(std::filesystem::file_size(out), 0u);
+    EXPECT_EQ(shell(command + out + " 2>&1 >" + out + "; echo $?"), "Couldn't write " + out + why + "1\n");
+
+    // A file of one's own in a folder one may not write to is written in place; no new file is made there.
+    std::string const shared = dir.file("shared");
+    std::filesystem::create_directory(shared);
+    writeFloatWav(shared + "/out.wav", 48000, 1, {0.25f});
+    std::filesystem::permissions(shared, std::filesystem::perms(0555));
+    // Root without its capabilities obeys permissions as everyone else does.
+    std::string const asUser = getuid() == 0 ? "setpriv --bounding-set=-all " : "";
+    EXPECT_EQ(shell(asUser + command + shared + "/out.wav >/dev/null; echo $?"), "0\n");
+    EXPECT_EQ(decodeFile(shared + "/out.wav").frames(), 300u);
+    EXPECT_EQ(shell(asUser + command + shared + "/new.wav 2>&1; echo $?"),
+              "Couldn't write " + shared + "/new.wav: Permission denied\n1\n");
+    std::filesystem::permissions(shared, std::filesystem::perms(0755));
 }
