@@ -170,8 +170,10 @@ void Rack::setSlots(std::vector<Slot> slots)
     retired.reserve(retired.size() + 1);
     auto* fresh = new std::vector<Slot>(std::move(slots));
     std::vector<Slot>* old = current.exchange(fresh);
-    // Read after the exchange: a run not yet counted here may still be reading `old`.
-    retired.emplace_back(old, runs.load());
+    // Read after the exchange: a run not counted here reads `fresh`, so only runs counted here (at most the
+    // one in progress) can still be reading `old`. While no run is in progress it can go at once, so loads
+    // before the first run, or on a device not started, don't pile up plug-ins.
+    retired.emplace_back(old, runsBegun.load());
 }
 
 void Rack::collect(bool force)
@@ -179,7 +181,7 @@ void Rack::collect(bool force)
     std::uint64_t const completed = runs.load();
     auto kept = retired.begin();
     for (auto& entry : retired) {
-        if (force || entry.second < completed)
+        if (force || entry.second <= completed)
             delete entry.first;
         else
             *kept++ = entry;
@@ -207,9 +209,11 @@ void Rack::setSampleRate(double rate)
     gateSmoothing = std::exp(-1.0f / (fs * 0.005f));
 }
 
-// Audio thread: no lock, no allocation, no reference counting; the list is read once, `runs` raised last.
+// Audio thread: no lock, no allocation, no reference counting; `runsBegun` raised first, the list read
+// once, `runs` raised last.
 void Rack::run(float const* input, float* left, float* right, int frames)
 {
+    ++runsBegun;
     std::vector<Slot> const& slots = *current.load();
     float const gain = inputGain.load();
     float const threshold = gateThreshold.load();

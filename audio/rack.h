@@ -39,8 +39,9 @@ public:
 
     // Control thread: publishes a new list; the replaced one is retired, not freed.
     void setSlots(std::vector<Slot> slots);
-    // Control thread: frees retired lists no run can still read (all of them when `force`).
-    // `force` only while no run can be in progress.
+    // Control thread: frees retired lists no run can still read: every one replaced while no run was in
+    // progress, and any other once that run has ended (all of them when `force`). `force` only while no
+    // run can be in progress.
     void collect(bool force);
     // Control thread: the published list.
     std::vector<Slot> const& slots() const;
@@ -57,7 +58,9 @@ public:
 
 private:
     std::atomic<std::vector<Slot>*> current;
+    // Each replaced list with the number of runs begun when it was replaced: it is free once that many ended.
     std::vector<std::pair<std::vector<Slot>*, std::uint64_t>> retired;
+    std::atomic<std::uint64_t> runsBegun{0};
     std::atomic<std::uint64_t> runs{0};
     std::atomic<float> inputGain{1.0f};
     std::atomic<float> gateThreshold{0.0f};

@@ -1,8 +1,11 @@
-// The program's command line: scanning a module, and the arguments it refuses.
+// The program's command line: scanning a module, and the arguments it refuses; a module whose bundle was
+// copied only in part, scanned and loaded.
 #include "program.h"
+#include "tests/render/render_files.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 TEST(Scan, PrintsTheEffectClassesOfAModuleOrWhyItWontLoadAsOneLine)
@@ -33,4 +36,28 @@ TEST(Scan, UnknownOptionsAreRefusedOnStandardErrorAndAnEmptyOneRunsTheHost)
     }
     Program host({"", "--scan"});
     EXPECT_EQ(host.line(), R"({"event":"ready"})");
+}
+
+TEST(Scan, ALibraryCutShortThatAModuleNeedsFromItsBundleIsNamedAndTheHostAnswersOn)
+{
+    TempDir folder;
+    std::filesystem::path const bundle = folder.file("bundled-parts.vst3");
+    std::filesystem::copy(RACKHOST_TEST_MODULES "/bundled-parts.vst3", bundle,
+                          std::filesystem::copy_options::recursive);
+    std::string const load = R"({"cmd":"load","id":1,"slots":)" + slotList(descriptionOf(bundle)) + "}";
+    Started host;
+    // Needed by the module's library, and by that library in turn.
+    for (std::string const name : {"libbundled-part.so", "libbundled-base.so"}) {
+        std::filesystem::path const library = bundle / "Contents/x86_64-linux" / name;
+        std::filesystem::copy_file(library, folder.file(name));
+        std::filesystem::resize_file(library, 5000);
+        std::string const reason = library.string() + " is cut short.";
+        Program scan({"--scan", bundle});
+        EXPECT_EQ(scan.line(), R"({"error":")" + reason + R"("})");
+        EXPECT_EQ(scan.exitCode(), 0);
+        EXPECT_EQ(host.ask(load),
+                  R"({"error":"Couldn't load )" + bundle.string() + ": " + reason + R"(","id":1,"ok":false})");
+        std::filesystem::copy_file(folder.file(name), library, std::filesystem::copy_options::overwrite_existing);
+    }
+    EXPECT_EQ(host.ask(load), ok("1"));
 }

@@ -1,12 +1,14 @@
 // Loading slot lists into the real program, and the "edited" and "editor" reports that follow, with the
-// test plug-ins. No device is open here, so every list is prepared at 48000 Hz.
+// test plug-ins. No device is open here but in the burst test, so every list is prepared at 48000 Hz.
 #include "program.h"
 #include "tests/support/sanitized.h"
+#include "tests/support/sound_server.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -158,9 +160,21 @@ TEST(Slots, ABurstOfCommandsHoldsNoMorePluginsThanOneOfThem)
         }
     };
     swap(1);
-    [[maybe_unused]] long const once = host.peakResidentKb();
-    swap(100);
-#ifndef RACKHOST_SANITIZER_ALLOCATOR  // its allocator holds freed memory back on purpose
-    EXPECT_LT(host.peakResidentKb(), 2 * once);
+#ifndef RACKHOST_SANITIZER_ALLOCATOR
+    long const limit = 2 * host.peakResidentKb();
+#else  // its allocator holds freed memory back on purpose
+    long const limit = std::numeric_limits<long>::max();
 #endif
+    swap(100);
+    EXPECT_LT(host.peakResidentKb(), limit);
+
+    // A device open but not started (its slot failed) runs no audio, so nothing waits for a run to free what
+    // a load replaced; nor does a device started, before its first period.
+    ASSERT_EQ(host.play(sharedserver::mainMonitor, sharedserver::mainOutput, R"(,"slots":[{"id":"b"}])"),
+              R"({"error":"This system can't load  plugins.","id":2,"ok":false})");
+    swap(100);
+    EXPECT_LT(host.peakResidentKb(), limit);
+    ASSERT_EQ(host.play(sharedserver::mainMonitor, sharedserver::mainOutput), ok("2"));
+    swap(100);
+    EXPECT_LT(host.peakResidentKb(), limit);
 }
