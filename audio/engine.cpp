@@ -75,21 +75,6 @@ extern "C" char const* __tsan_default_suppressions()
 }
 #endif
 
-bool Engine::Impl::initDevice(ma_device_config const& config)
-{
-    if (ma_device_init(&audioContext, &config, &device) == MA_SUCCESS)
-        return true;
-    // Where real-time scheduling is refused (a user without the right to it) the library can't start the
-    // device's thread at all: a normal thread plays too.
-    if (audioContext.threadPriority != ma_thread_priority_realtime)
-        return false;
-    audioContext.threadPriority = ma_thread_priority_default;
-    if (ma_device_init(&audioContext, &config, &device) == MA_SUCCESS)
-        return true;
-    audioContext.threadPriority = ma_thread_priority_realtime;
-    return false;
-}
-
 void Engine::Impl::close()
 {
     if (!deviceOpen)
@@ -181,7 +166,7 @@ bool Engine::open(std::string const& input, int channel, std::string const& outp
         return false;
 
     ma_device_config const config = duplexConfig(&engine, inputInfo, outputInfo);
-    if (!engine.initDevice(config)) {
+    if (!openDevice(engine.audioContext, config, engine.device)) {
         error = "Couldn't open the audio devices. Another app may be using them.";
         return false;
     }

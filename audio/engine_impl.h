@@ -63,14 +63,15 @@ struct Engine::Impl {
                 ma_device_info const*& outputInfo, std::string& error);
     // Control thread: the current context's devices; empty when it can't list them.
     DeviceLists list();
-    // Control thread: `device` opened with `config`; false when the library can't open it.
-    bool initDevice(ma_device_config const& config);
-
     // Audio thread: the device's data callback. Takes no lock, allocates and frees nothing.
     static void callback(ma_device* device, void* output, void const* input, ma_uint32 frameCount);
     // A thread of the library: passes a device that stopped on its own to `onStopped`.
     static void notification(ma_device_notification const* notification);
 };
+
+// Control thread: `device` opened on `context` with `config`. False when the library can't open it; then
+// nothing of the attempt is left open.
+bool openDevice(ma_context& context, ma_device_config const& config, ma_device& device);
 
 // Control thread, before the device starts: asks the sound server to hold `frames` of the device's output
 // (its PulseAudio playback stream's target length). Where the server can't be asked, the stream keeps the

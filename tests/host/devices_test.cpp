@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -35,6 +36,25 @@ struct Server : SoundServer {
         return pactl({"load-module", "module-null-sink", "sink_name=" + name, "rate=" + std::to_string(rate),
                       "norewinds=1", "sink_properties=device.description=" + description})
             .has_value();
+    }
+
+    // What program `pid` holds: its clients on the server, the server's playback and record streams (the
+    // program's alone on a test's own server) and its open file descriptors.
+    std::string holdings(pid_t pid)
+    {
+        auto const lines = [this](std::string const& what) {
+            std::string const list = pactl({"list", "short", what}).value_or("");
+            return std::to_string(std::count(list.begin(), list.end(), '\n')) + " " + what;
+        };
+        std::string const clients = pactl({"list", "clients"}).value_or("");
+        std::string const ownClient = "application.process.id = \"" + std::to_string(pid) + "\"";
+        int ownClients = 0;
+        for (auto at = clients.find(ownClient); at != std::string::npos; at = clients.find(ownClient, at + 1))
+            ++ownClients;
+        std::filesystem::directory_iterator const open("/proc/" + std::to_string(pid) + "/fd");
+        auto const descriptors = std::distance(std::filesystem::begin(open), std::filesystem::end(open));
+        return std::to_string(ownClients) + " clients, " + lines("sink-inputs") + ", " + lines("source-outputs") +
+               ", " + std::to_string(descriptors) + " descriptors";
     }
 
     // The sink input that a program plays through, by its index on the server.
@@ -318,7 +338,7 @@ TEST(Devices, ARateThePluginRefusesLeavesTheDeviceOpenAndIdle)
     EXPECT_EQ(host.play("Monitor of Slow", "Slow", slotOf(PASS_THROUGH)), ok("2"));
 }
 
-TEST(Devices, TheAudioThreadRunsInRealTimeWhereTheSystemAllowsItAndPlaysWithoutWhereItDoesnt)
+TEST(Devices, TheAudioThreadRunsInRealTimeWhereTheSystemAllowsItAndWhereItDoesntPlaysAndReopensLeavingNothingOpen)
 {
     Server server;
     bool const allowed = realTimeAllowed();
@@ -330,6 +350,15 @@ TEST(Devices, TheAudioThreadRunsInRealTimeWhereTheSystemAllowsItAndPlaysWithoutW
     refuseRealTime();
     Host host;
     ASSERT_EQ(host.play("Mic", "Speakers"), ok("2"));
+    std::string const once = server.holdings(host.processId());
+    for (int round = 0; round < 25; ++round) {
+        ASSERT_EQ(host.play("Mic", "Nowhere"),
+                  R"({"error":"Couldn't find the output \"Nowhere\". Is it plugged in?","id":2,"ok":false})");
+        ASSERT_EQ(host.play("Mic", "Speakers"), ok("2"));
+    }
+    EXPECT_EQ(server.holdings(host.processId()), once);
+    // The engine's own connection and the device's.
+    EXPECT_TRUE(once.starts_with("2 clients, 1 sink-inputs, 1 source-outputs, ")) << once;
     EXPECT_GE(host.levels(500ms).size(), 5u);
     EXPECT_FALSE(runsInRealTime(host.processId()));
 }
