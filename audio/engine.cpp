@@ -129,16 +129,13 @@ void Engine::Impl::notification(ma_device_notification const* notification)
     if (notification->type != ma_device_notification_type_stopped)
         return;
     Impl& engine = *static_cast<Impl*>(notification->pDevice->pUserData);
-    if (engine.closing)
-        return;
-    if (engine.owner->onStopped)
-        engine.owner->onStopped(stoppedSentence, engine.opening);
+    if (!engine.closing)
+        engine.stoppedOpening = engine.opening.load();
 }
 
 Engine::Engine(Rack& rack) : impl(std::make_unique<Impl>())
 {
     impl->rack = &rack;
-    impl->owner = this;
     impl->openContext();
 }
 
@@ -224,6 +221,13 @@ double Engine::sampleRate() const
 void Engine::watch()
 {
     Impl& engine = *impl;
+    if (std::uint64_t const stopped = engine.stoppedOpening.exchange(0); stopped != 0) {
+        if (stopped == engine.opening)
+            engine.watching = false;
+        if (onStopped)
+            onStopped(stoppedSentence, stopped);
+        return;
+    }
     if (!engine.watching)
         return;
     Clock::time_point const now = Clock::now();

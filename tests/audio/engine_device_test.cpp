@@ -159,6 +159,7 @@ TEST_F(SharedServer, OpeningOtherDevicesClosesThePlayingOneWithoutReportingItSto
     EXPECT_EQ(error, "Couldn't find the output \"Nowhere\". Is it plugged in?");
     EXPECT_FALSE(open("Turntable", "Nowhere"));
     EXPECT_EQ(error, "Couldn't find the input \"Turntable\". Is it plugged in?");
+    engine->watch();  // where a stop would be reported
     EXPECT_EQ(stopped.get_future().wait_for(100ms), std::future_status::timeout);
 }
 
