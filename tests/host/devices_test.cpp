@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -36,25 +35,6 @@ struct Server : SoundServer {
         return pactl({"load-module", "module-null-sink", "sink_name=" + name, "rate=" + std::to_string(rate),
                       "norewinds=1", "sink_properties=device.description=" + description})
             .has_value();
-    }
-
-    // What program `pid` holds: its clients on the server, the server's playback and record streams (the
-    // program's alone on a test's own server) and its open file descriptors.
-    std::string holdings(pid_t pid)
-    {
-        auto const lines = [this](std::string const& what) {
-            std::string const list = pactl({"list", "short", what}).value_or("");
-            return std::to_string(std::count(list.begin(), list.end(), '\n')) + " " + what;
-        };
-        std::string const clients = pactl({"list", "clients"}).value_or("");
-        std::string const ownClient = "application.process.id = \"" + std::to_string(pid) + "\"";
-        int ownClients = 0;
-        for (auto at = clients.find(ownClient); at != std::string::npos; at = clients.find(ownClient, at + 1))
-            ++ownClients;
-        std::filesystem::directory_iterator const open("/proc/" + std::to_string(pid) + "/fd");
-        auto const descriptors = std::distance(std::filesystem::begin(open), std::filesystem::end(open));
-        return std::to_string(ownClients) + " clients, " + lines("sink-inputs") + ", " + lines("source-outputs") +
-               ", " + std::to_string(descriptors) + " descriptors";
     }
 
     // The sink input that a program plays through, by its index on the server.
