@@ -198,13 +198,10 @@ TEST_F(PrivateServer, ADeviceThatFailsToOpenLeavesNothingOpen)
     ma_device_config config = ma_device_config_init(ma_device_type_duplex);
     config.dataCallback = [](ma_device*, void*, void const*, ma_uint32) {};
     ma_device device;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        EXPECT_FALSE(openDevice(context, config, device));
-        // A rate no stream may have makes the server's stream fail after its connection is made.
-        config.sampleRate = 10'000'000;
-        EXPECT_FALSE(openDevice(context, config, device));
-        config.sampleRate = 0;
-    }
+    EXPECT_FALSE(openDevice(context, config, device));
+    // A rate no stream may have makes the server refuse the stream after the connection is made.
+    config.sampleRate = 10'000'000;
+    EXPECT_FALSE(openDevice(context, config, device));
     ma_context_uninit(&context);
     EXPECT_EQ(server->holdings(getpid()), before);
 }
