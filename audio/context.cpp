@@ -1,6 +1,7 @@
 // The engine's audio library context: set up in the library's default backend order, and built afresh
 // while no device is open when it may have outlived its sound server.
 #include "audio/engine_impl.h"
+#include "audio/realtime.h"
 
 #include <cstddef>
 
@@ -20,10 +21,10 @@ ma_backend preferredBackend()
 
 void Engine::Impl::openContext()
 {
-    // The device's thread asks for real-time scheduling, so busy programs beside the host can't make it
-    // late for the sound server; initDevice copes with a system that refuses it.
+    // The device's thread is scheduled in real time where the system allows it, so busy programs beside the
+    // host can't make it late for the sound server; elsewhere a normal thread plays too.
     ma_context_config config = ma_context_config_init();
-    config.threadPriority = ma_thread_priority_realtime;
+    config.threadPriority = realTimeAllowed() ? ma_thread_priority_realtime : ma_thread_priority_default;
     contextReady = ma_context_init(nullptr, 0, &config, &audioContext) == MA_SUCCESS;
     lostOnContext = false;
 }

@@ -75,21 +75,6 @@ extern "C" char const* __tsan_default_suppressions()
 }
 #endif
 
-bool Engine::Impl::initDevice(ma_device_config const& config)
-{
-    if (ma_device_init(&audioContext, &config, &device) == MA_SUCCESS)
-        return true;
-    // Where real-time scheduling is refused (a user without the right to it) the library can't start the
-    // device's thread at all: a normal thread plays too.
-    if (audioContext.threadPriority != ma_thread_priority_realtime)
-        return false;
-    audioContext.threadPriority = ma_thread_priority_default;
-    if (ma_device_init(&audioContext, &config, &device) == MA_SUCCESS)
-        return true;
-    audioContext.threadPriority = ma_thread_priority_realtime;
-    return false;
-}
-
 void Engine::Impl::close()
 {
     if (!deviceOpen)
@@ -144,16 +129,13 @@ void Engine::Impl::notification(ma_device_notification const* notification)
     if (notification->type != ma_device_notification_type_stopped)
         return;
     Impl& engine = *static_cast<Impl*>(notification->pDevice->pUserData);
-    if (engine.closing)
-        return;
-    if (engine.owner->onStopped)
-        engine.owner->onStopped(stoppedSentence, engine.opening);
+    if (!engine.closing)
+        engine.stoppedOpening = engine.opening.load();
 }
 
 Engine::Engine(Rack& rack) : impl(std::make_unique<Impl>())
 {
     impl->rack = &rack;
-    impl->owner = this;
     impl->openContext();
 }
 
@@ -181,7 +163,7 @@ bool Engine::open(std::string const& input, int channel, std::string const& outp
         return false;
 
     ma_device_config const config = duplexConfig(&engine, inputInfo, outputInfo);
-    if (!engine.initDevice(config)) {
+    if (!openDevice(engine.audioContext, config, engine.device)) {
         error = "Couldn't open the audio devices. Another app may be using them.";
         return false;
     }
@@ -240,6 +222,13 @@ double Engine::sampleRate() const
 void Engine::watch()
 {
     Impl& engine = *impl;
+    if (std::uint64_t const stopped = engine.stoppedOpening.exchange(0); stopped != 0) {
+        if (stopped == engine.opening)
+            engine.watching = false;
+        if (onStopped)
+            onStopped(stoppedSentence, stopped);
+        return;
+    }
     if (!engine.watching)
         return;
     Clock::time_point const now = Clock::now();

@@ -38,12 +38,13 @@ public:
     std::uint64_t opening() const;
     double sampleRate() const;
     DeviceLists devices();
-    // Call every few tens of milliseconds: a started device whose callback has stopped running (as when
-    // the sound server dies, which the library doesn't notice) is reported through `onStopped`.
+    // Call every few tens of milliseconds: a device that stopped on its own, and a started device whose
+    // callback has stopped running (as when the sound server dies, which the library doesn't notice), are
+    // reported through `onStopped`.
     void watch();
 
-    // Set before any device opens; called with a sentence and the opening of the device (see `opening`) when it
-    // stops on its own: on a library thread when the library notices, on the control thread from `watch`.
+    // Set before any device opens; called from `watch`, on the control thread, with a sentence and the opening
+    // of the device (see `opening`) when it stops on its own.
     std::function<void(std::string const& reason, std::uint64_t opening)> onStopped;
 
     struct Impl;

@@ -28,6 +28,9 @@ struct Engine::Impl {
     std::string outputName;
     // Raised on the control thread, read by the notification callback to say which opening stopped.
     std::atomic<std::uint64_t> opening{0};
+    // The opening of a device that stopped on its own, 0 for none: marked by the notification callback,
+    // taken by `watch` on the control thread, which reports it.
+    std::atomic<std::uint64_t> stoppedOpening{0};
     std::atomic<int> inputChannel{0};
     int inputChannels = 1;
     std::vector<float> inputBuffer = std::vector<float>(chunkFrames);
@@ -35,10 +38,10 @@ struct Engine::Impl {
     std::vector<float> rightBuffer = std::vector<float>(chunkFrames);
     // The memory of the ring between capture and playback on PulseAudio; belongs to the open device.
     std::vector<float> duplexRing;
-    Engine* owner = nullptr;
     // Data callbacks run so far; `watch` reads it on the control thread to tell a device that went quiet.
     std::atomic<std::uint64_t> periods{0};
-    static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "the data callback counts without a lock");
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free,
+                  "the library's callbacks count and mark without a lock");
     // Control thread: whether the started device is watched, whether it delivered a period yet, and the
     // count `watch` last saw with the time it saw it change.
     bool watching = false;
@@ -65,14 +68,16 @@ struct Engine::Impl {
                 ma_device_info const*& outputInfo, std::string& error);
     // Control thread: the current context's devices; empty when it can't list them.
     DeviceLists list();
-    // Control thread: `device` opened with `config`; false when the library can't open it.
-    bool initDevice(ma_device_config const& config);
-
     // Audio thread: the device's data callback. Takes no lock, allocates and frees nothing.
     static void callback(ma_device* device, void* output, void const* input, ma_uint32 frameCount);
-    // A thread of the library: passes a device that stopped on its own to `onStopped`.
+    // A thread of the library (the audio thread, when a sink is suspended): marks a device that stopped on
+    // its own for `watch`. Takes no lock, allocates and frees nothing.
     static void notification(ma_device_notification const* notification);
 };
+
+// Control thread: `device` opened on `context` with `config`. False when the library can't open it; then
+// nothing of the attempt is left open.
+bool openDevice(ma_context& context, ma_device_config const& config, ma_device& device);
 
 // Control thread, before the device starts: asks the sound server to hold `playbackFrames` of the device's
 // output (its PulseAudio playback stream's target length) and to keep capture that the host hasn't taken yet,

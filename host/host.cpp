@@ -9,8 +9,8 @@ using nlohmann::json;
 
 Host::Host()
 {
-    // The callbacks hold the plain address: tasks and timers only run inside mainloop::run, which this
-    // object outlives, and the device that notifies is closed first thing in the destructor.
+    // The callbacks hold the plain address: tasks and timers (the engine reports a stop from the 33 ms one)
+    // only run inside mainloop::run, which this object outlives.
     engine.onStopped = [this](std::string const& reason, std::uint64_t opening) {
         mainloop::post([this, reason, opening] { deviceStopped(reason, opening); });
     };
@@ -30,8 +30,8 @@ Host::~Host()
     loaded.clear();
 }
 
-// Runs as a task on the main thread, posted from the audio library's thread. Commands handled since may have
-// closed the device or opened another (even under the same names); then there is nothing to report.
+// Runs as a task on the main thread, posted when the 33 ms report found the device stopped. Commands handled
+// since may have closed the device or opened another (even under the same names); then there is nothing to report.
 void Host::deviceStopped(std::string const& reason, std::uint64_t opening)
 {
     if (!engine.running() || opening != engine.opening())

@@ -104,3 +104,16 @@ TEST_F(CallbackTest, TheCallbackAllocatesAndFreesNothing)
         Engine::Impl::callback(device.get(), output.data(), input.data(), i % 10 ? 128 : 9000);
     EXPECT_EQ(heapUseOnThisThread(), before);
 }
+
+TEST_F(CallbackTest, AStopNoticeOnlyMarksWhichOpeningStoppedAndAllocatesNothing)
+{
+    // The notice may come on the audio thread: the report, which allocates, is left to the control thread.
+    engine->opening = 3;
+    ma_device_notification notice{};
+    notice.pDevice = device.get();
+    notice.type = ma_device_notification_type_stopped;
+    HeapUse const before = heapUseOnThisThread();
+    Engine::Impl::notification(&notice);
+    EXPECT_EQ(heapUseOnThisThread(), before);
+    EXPECT_EQ(engine->stoppedOpening, 3u);
+}

@@ -1,5 +1,5 @@
 // The engine on real devices of a PulseAudio server: listing, opening by name, clocking, closing.
-#include "audio/engine.h"
+#include "audio/engine_impl.h"
 #include "tests/audio/test_plugins.h"
 #include "tests/support/sound_server.h"
 
@@ -10,6 +10,7 @@
 #include <future>
 #include <sstream>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 namespace names = sharedserver;
@@ -159,6 +160,7 @@ TEST_F(SharedServer, OpeningOtherDevicesClosesThePlayingOneWithoutReportingItSto
     EXPECT_EQ(error, "Couldn't find the output \"Nowhere\". Is it plugged in?");
     EXPECT_FALSE(open("Turntable", "Nowhere"));
     EXPECT_EQ(error, "Couldn't find the input \"Turntable\". Is it plugged in?");
+    engine->watch();  // where a stop would be reported
     EXPECT_EQ(stopped.get_future().wait_for(100ms), std::future_status::timeout);
 }
 
@@ -182,4 +184,24 @@ TEST_F(PrivateServer, ListedInputsShowTheirChannelsAndRequestedNamesSelectDevice
         EXPECT_EQ(attached("source"), c.source) << "input " << c.input;
         EXPECT_EQ(attached("sink"), c.sink) << "output " << c.output;
     }
+}
+
+TEST_F(PrivateServer, ADeviceThatFailsToOpenLeavesNothingOpen)
+{
+    std::string const before = server->holdings(getpid());
+    // A device thread the system can't give a stack to fails the open after the streams are set up.
+    ma_context_config contextConfig = ma_context_config_init();
+    contextConfig.threadStackSize = std::size_t{1} << 47;
+    ma_backend const pulse = ma_backend_pulseaudio;
+    ma_context context;
+    ASSERT_EQ(ma_context_init(&pulse, 1, &contextConfig, &context), MA_SUCCESS);
+    ma_device_config config = ma_device_config_init(ma_device_type_duplex);
+    config.dataCallback = [](ma_device*, void*, void const*, ma_uint32) {};
+    ma_device device;
+    EXPECT_FALSE(openDevice(context, config, device));
+    // A rate no stream may have makes the server refuse the stream after the connection is made.
+    config.sampleRate = 10'000'000;
+    EXPECT_FALSE(openDevice(context, config, device));
+    ma_context_uninit(&context);
+    EXPECT_EQ(server->holdings(getpid()), before);
 }

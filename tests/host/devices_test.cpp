@@ -318,7 +318,7 @@ TEST(Devices, ARateThePluginRefusesLeavesTheDeviceOpenAndIdle)
     EXPECT_EQ(host.play("Monitor of Slow", "Slow", slotOf(PASS_THROUGH)), ok("2"));
 }
 
-TEST(Devices, TheAudioThreadRunsInRealTimeWhereTheSystemAllowsItAndPlaysWithoutWhereItDoesnt)
+TEST(Devices, TheAudioThreadRunsInRealTimeWhereTheSystemAllowsItAndWhereItDoesntPlaysAndReopensLeavingNothingOpen)
 {
     Server server;
     bool const allowed = realTimeAllowed();
@@ -330,6 +330,15 @@ TEST(Devices, TheAudioThreadRunsInRealTimeWhereTheSystemAllowsItAndPlaysWithoutW
     refuseRealTime();
     Host host;
     ASSERT_EQ(host.play("Mic", "Speakers"), ok("2"));
+    std::string const once = server.holdings(host.processId());
+    for (int round = 0; round < 25; ++round) {
+        ASSERT_EQ(host.play("Mic", "Nowhere"),
+                  R"({"error":"Couldn't find the output \"Nowhere\". Is it plugged in?","id":2,"ok":false})");
+        ASSERT_EQ(host.play("Mic", "Speakers"), ok("2"));
+    }
+    EXPECT_EQ(server.holdings(host.processId()), once);
+    // The engine's own connection and the device's.
+    EXPECT_TRUE(once.starts_with("2 clients, 1 sink-inputs, 1 source-outputs, ")) << once;
     EXPECT_GE(host.levels(500ms).size(), 5u);
     EXPECT_FALSE(runsInRealTime(host.processId()));
 }

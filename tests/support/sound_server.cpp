@@ -1,6 +1,7 @@
 // Starts and stops a private PulseAudio server by PID, with null sinks and sources under chosen names.
 #include "tests/support/sound_server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -155,6 +156,23 @@ std::optional<std::string> SoundServer::pactl(std::vector<std::string> const& ar
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return std::nullopt;
     return contents(log);
+}
+
+std::string SoundServer::holdings(pid_t pid) const
+{
+    auto const lines = [this](std::string const& what) {
+        std::string const list = pactl({"list", "short", what}).value_or("");
+        return std::to_string(std::count(list.begin(), list.end(), '\n')) + " " + what;
+    };
+    std::string const clients = pactl({"list", "clients"}).value_or("");
+    std::string const ownClient = "application.process.id = \"" + std::to_string(pid) + "\"";
+    int ownClients = 0;
+    for (auto at = clients.find(ownClient); at != std::string::npos; at = clients.find(ownClient, at + 1))
+        ++ownClients;
+    std::filesystem::directory_iterator const open("/proc/" + std::to_string(pid) + "/fd");
+    auto const descriptors = std::distance(std::filesystem::begin(open), std::filesystem::end(open));
+    return std::to_string(ownClients) + " clients, " + lines("sink-inputs") + ", " + lines("source-outputs") +
+           ", " + std::to_string(descriptors) + " descriptors";
 }
 
 void SoundServer::kill()

@@ -31,6 +31,9 @@ public:
     std::string const& address() const { return serverAddress; }
     // Runs pactl with these arguments against this server: what it printed, or nothing when it failed.
     std::optional<std::string> pactl(std::vector<std::string> const& arguments) const;
+    // What program `pid` holds, in words: its clients on this server, the server's playback and record
+    // streams (the program's alone, on a test's own server) and its open file descriptors.
+    std::string holdings(pid_t pid) const;
     // Kills the server without warning, as a crash would, and waits for it to end.
     void kill();
     // After kill(): starts a new server with the same devices at the same address, as a restart would.
