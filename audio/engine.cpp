@@ -19,20 +19,21 @@ std::string const stoppedSentence = "The audio device stopped (was it unplugged?
 constexpr auto quietLimit = std::chrono::seconds(1);
 constexpr auto firstPeriodLimit = std::chrono::seconds(5);
 
-// How much output the sound server holds for the host. The library asks for one period, which a client
-// reached over a socket can't keep fed: the server runs dry between two writes and plays silence. A few
-// periods keep it fed at a latency a player doesn't notice; RACKHOST_OUTPUT_BUFFER_MS chooses another.
-constexpr double defaultOutputBufferMs = 16.0;
+// How much output the host asks the sound server to hold. The library asks for one period, which a client
+// reached over a socket can't keep fed: the server runs dry between two writes and plays silence. Below
+// 24 ms a server without real-time scheduling still starves the stream now and then, each time shifting the
+// delay; RACKHOST_OUTPUT_BUFFER_MS chooses more (up to 1000 ms) for a busy machine.
+constexpr double shortestOutputBufferMs = 24.0;
 
 double outputBufferMs()
 {
     char const* text = std::getenv("RACKHOST_OUTPUT_BUFFER_MS");
     if (text == nullptr)
-        return defaultOutputBufferMs;
+        return shortestOutputBufferMs;
     char* end = nullptr;
     double const ms = std::strtod(text, &end);
-    bool const usable = end != text && *end == '\0' && ms >= 1.0 && ms <= 1000.0;
-    return usable ? ms : defaultOutputBufferMs;
+    bool const usable = end != text && *end == '\0' && ms >= shortestOutputBufferMs && ms <= 1000.0;
+    return usable ? ms : shortestOutputBufferMs;
 }
 
 ma_device_config duplexConfig(Engine::Impl* impl, ma_device_info const* input, ma_device_info const* output)

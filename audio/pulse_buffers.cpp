@@ -25,10 +25,11 @@ using Iterate = int (*)(void* mainloop, int block, int* result);
 constexpr int operationRunning = 0;
 constexpr std::uint32_t serverChooses = ~std::uint32_t{0};
 
-// The smallest ring, and how many prefills it holds: room for the largest burst either side may bring
-// on top of the level it keeps.
-constexpr ma_uint32 smallestRingFrames = 4096;
-constexpr ma_uint32 ringPrefills = 4;
+// The ring holds two prefills (at least 2048 frames): room for the largest burst either side brings on top
+// of the level it keeps, while a level raised by the server playing silence (a stream it starved) is
+// brought down again before the latency grows far.
+constexpr ma_uint32 smallestRingFrames = 2048;
+constexpr ma_uint32 ringPrefills = 2;
 
 // Asks the server for `wanted` and returns what it granted; `wanted` itself where it can't be asked.
 BufferAttributes setAttributes(ma_device& device, void* stream, BufferAttributes const& wanted)

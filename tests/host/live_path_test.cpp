@@ -92,7 +92,7 @@ TEST(LivePath, AnEmptyRackKeepsOneDelayWhateverTheOutputBufferAndWhileAnotherPro
 {
     // A buffer of 64 ms asks the server for chunks larger than a few periods; a second program on the same
     // sink changes how the server moves audio.
-    for (char const* outputBufferMs : {"16", "64"}) {
+    for (char const* outputBufferMs : {"24", "64"}) {
         SCOPED_TRACE(outputBufferMs);
         Server server;
         setenv("RACKHOST_OUTPUT_BUFFER_MS", outputBufferMs, 1);
