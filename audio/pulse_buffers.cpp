@@ -103,13 +103,12 @@ void setPulseBuffers(ma_device& device, ma_uint32 playbackFrames, std::vector<fl
 
     // Capture and playback meet in the ring: playback asks for its whole free buffer at once (all of it at
     // the start), capture brings what the server moved. Whatever the ring lacks is played as silence and
-    // whatever it can't hold is dropped, so it starts with one buffer and one request of playback and two
-    // capture fragments, and has room for far more.
+    // whatever it can't hold is dropped, so it starts with one buffer and one request of playback and one
+    // capture fragment, and has room for as much again.
     ma_uint32 const rate = device.sampleRate;
     ma_uint32 const prefill =
         ringFrames(output.tlength + output.minreq, playback.internalFormat, playback.internalChannels,
                    playback.internalSampleRate, rate) +
-        2 * ringFrames(input.fragsize, capture.internalFormat, capture.internalChannels, capture.internalSampleRate,
-                       rate);
+        ringFrames(input.fragsize, capture.internalFormat, capture.internalChannels, capture.internalSampleRate, rate);
     replaceRing(device, std::max(smallestRingFrames, ringPrefills * prefill), prefill, ring);
 }
