@@ -25,11 +25,11 @@ using Iterate = int (*)(void* mainloop, int block, int* result);
 constexpr int operationRunning = 0;
 constexpr std::uint32_t serverChooses = ~std::uint32_t{0};
 
-// The ring holds two prefills (at least 2048 frames): room for the largest burst either side brings on top
-// of the level it keeps, while a level raised by the server playing silence (a stream it starved) is
-// brought down again before the latency grows far.
+// The ring holds three prefills (at least 2048 frames): room for the largest burst either side brings on
+// top of the level it keeps (a whole quantum on PipeWire), while a level raised by the server playing
+// silence (a stream it starved) is brought down again before the latency grows far.
 constexpr ma_uint32 smallestRingFrames = 2048;
-constexpr ma_uint32 ringPrefills = 2;
+constexpr ma_uint32 ringPrefills = 3;
 
 // Asks the server for `wanted` and returns what it granted; `wanted` itself where it can't be asked.
 BufferAttributes setAttributes(ma_device& device, void* stream, BufferAttributes const& wanted)
@@ -104,7 +104,7 @@ void setPulseBuffers(ma_device& device, ma_uint32 playbackFrames, std::vector<fl
     // Capture and playback meet in the ring: playback asks for its whole free buffer at once (all of it at
     // the start), capture brings what the server moved. Whatever the ring lacks is played as silence and
     // whatever it can't hold is dropped, so it starts with one buffer and one request of playback and one
-    // capture fragment, and has room for as much again.
+    // capture fragment, and has room for twice as much again.
     ma_uint32 const rate = device.sampleRate;
     ma_uint32 const prefill =
         ringFrames(output.tlength + output.minreq, playback.internalFormat, playback.internalChannels,
