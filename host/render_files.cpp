@@ -12,6 +12,12 @@
 
 namespace {
 
+struct CloseFile {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
 std::optional<struct stat> statusOf(std::string const& path)
 {
     struct stat status {};
@@ -19,12 +25,6 @@ std::optional<struct stat> statusOf(std::string const& path)
         return std::nullopt;
     return status;
 }
-
-struct CloseFile {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-}  // namespace
 
 bool isRegularFile(std::string const& path)
 {
@@ -60,11 +60,11 @@ bool writeFile(std::string const& path, std::vector<unsigned char> const& bytes,
         reason = std::strerror(errno);
         return false;
     }
-    bool const written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    int error = written ? 0 : errno;
+    // The first failure's reason; one that set no errno is still a failure.
+    int error = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() ? 0 : (errno ? errno : EIO);
     if (std::fclose(file) != 0 && !error)
-        error = errno;
-    if (error || !written)
-        reason = std::strerror(error ? error : EIO);
-    return !error && written;
+        error = errno ? errno : EIO;
+    if (error)
+        reason = std::strerror(error);
+    return error == 0;
 }

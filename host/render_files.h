@@ -1,9 +1,14 @@
 // What the render asks of the file system before it reads its input and state files or writes them.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 #include <vector>
+
+// The file `path` names, following links; nothing when it can't be looked at.
+std::optional<struct stat> statusOf(std::string const& path);
 
 // Whether `path` names a regular file, following links. Anything else (a pipe, a device, a folder) may
 // block, never end or fail part way.

@@ -4,6 +4,7 @@
 #include "host/wav_writer.h"
 
 #include "host/protocol.h"
+#include "host/render_files.h"
 #include "host/unfinished_file.h"
 
 #include <miniaudio.h>
@@ -20,14 +21,6 @@
 #include <optional>
 
 namespace {
-
-std::optional<struct stat> statusOf(std::string const& path)
-{
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0)
-        return std::nullopt;
-    return status;
-}
 
 bool sameFile(std::optional<struct stat> const& a, std::optional<struct stat> const& b)
 {

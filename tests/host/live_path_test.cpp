@@ -103,9 +103,10 @@ TEST(LivePath, AnEmptyRackKeepsOneDelayWhateverTheOutputBufferAndWhileAnotherPro
         std::this_thread::sleep_for(1500ms);
         DelayChanges const found = delayChanges(record(4), rate);
         EXPECT_GT(found.probes, 250u);
-        // A busy test machine may starve the server once; a fault drops or inserts blocks all the time.
-        EXPECT_LE(found.changes, 1u);
-        EXPECT_EQ(found.unmatched, 0u);
+        // A test machine busy with other tests starves this server now and then (a few blocks in 4 s under
+        // the sanitizers); a ring too small for the server's chunks drops or inserts 200 and more.
+        EXPECT_LT(found.changes, 20u);
+        EXPECT_LT(found.unmatched, 20u);
     }
     unsetenv("RACKHOST_OUTPUT_BUFFER_MS");
 }
