@@ -1,5 +1,7 @@
 // Parsing of command lines. Strict JSON, with a nesting limit: copying and writing a value recurse
 // once per level, so a line of a few hundred kilobytes of brackets would otherwise exhaust the stack.
+// A raw NUL byte is refused first: the parser takes it for the end of input and would never look at what
+// follows it, so a command could run from a line that isn't one.
 #include "host/reader.h"
 
 #include <stdexcept>
@@ -21,6 +23,8 @@ bool refuseDeepNesting(int depth, json::parse_event_t, json&)
 
 std::optional<json> parseCommand(std::string const& line)
 {
+    if (line.find('\0') != std::string::npos)
+        return std::nullopt;
     try {
         return json::parse(line, refuseDeepNesting);
     } catch (std::exception const&) {

@@ -116,3 +116,17 @@ TEST(Commands, DeeplyNestedLinesAreRefusedWithoutHarm)
     std::string const fine = std::string(100, '[') + std::string(100, ']');
     EXPECT_EQ(host.ask(R"({"cmd":"stop","id":)" + fine + "}"), ok(fine));
 }
+
+TEST(Commands, ALineHoldingARawNulByteIsUnreadableWhereverItStandsAndNothingOfItRuns)
+{
+    using namespace std::string_literals;
+    Started host;
+    for (std::string const bad : {"\0{\"cmd\":\"quit\",\"id\":1}"s, "{\"cmd\":\"qu\0it\",\"id\":2}"s,
+                                  "{\"cmd\":\"hide\",\"id\":\"p1\"}\0junk"s,
+                                  "{\"cmd\":\"quit\",\"id\":\"q\"}\0 this line is not JSON"s})
+        EXPECT_EQ(host.ask(bad), UNREADABLE);
+    // Escaped, a NUL is a character of a string like any other.
+    EXPECT_EQ(host.ask(R"({"cmd":"stop","id":"a\u0000b"})"), ok(R"("a\u0000b")"));
+    EXPECT_EQ(host.ask(R"({"cmd":"quit","id":3})"), ok("3"));
+    EXPECT_EQ(host.exitCode(), 0);
+}
