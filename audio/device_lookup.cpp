@@ -26,6 +26,20 @@ int widestFormat(ma_device_info const& info)
     return widest;
 }
 
+// The entry of the `count` devices of one `kind` ("input" or "output") that `name` selects; null for an empty
+// name, the system's default device, which only a system with a device of that kind has. On false `error`
+// holds the sentence.
+bool selectDevice(ma_device_info const* infos, unsigned int count, std::string const& name, std::string const& kind,
+                  ma_device_info const*& info, std::string& error)
+{
+    info = name.empty() ? nullptr : ::find(infos, count, name);
+    if (name.empty() ? count > 0 : info != nullptr)
+        return true;
+    error = name.empty() ? "Couldn't find an " + kind + ". Is one plugged in?"
+                         : "Couldn't find the " + kind + " \"" + name + "\". Is it plugged in?";
+    return false;
+}
+
 }  // namespace
 
 bool enumerate(ma_context& context, DeviceArrays& found)
@@ -77,17 +91,8 @@ bool Engine::Impl::lookUp(std::string const& input, std::string const& output, m
         error = "Couldn't list the audio devices.";
         return false;
     }
-    inputInfo = input.empty() ? nullptr : ::find(found.capture, found.captureCount, input);
-    if (!input.empty() && !inputInfo) {
-        error = "Couldn't find the input \"" + input + "\". Is it plugged in?";
-        return false;
-    }
-    outputInfo = output.empty() ? nullptr : ::find(found.playback, found.playbackCount, output);
-    if (!output.empty() && !outputInfo) {
-        error = "Couldn't find the output \"" + output + "\". Is it plugged in?";
-        return false;
-    }
-    return true;
+    return selectDevice(found.capture, found.captureCount, input, "input", inputInfo, error) &&
+           selectDevice(found.playback, found.playbackCount, output, "output", outputInfo, error);
 }
 
 DeviceLists Engine::Impl::list()

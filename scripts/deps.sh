@@ -9,6 +9,9 @@ JSON_DEB=nlohmann-json3-dev_3.11.3-2.1_all.deb
 SDK_VERSION=3.7.10.14+~4.13.3
 SDK_STEM=vst3sdk_${SDK_VERSION}.orig
 SDK_PARTS=(base cmake pluginterfaces public-sdk vstgui4)
+# The one change to miniaudio: its PulseAudio backend hands a missing device's empty record to the client
+# library, which aborts the process on its 0 channels; patched, such a device fails to open instead.
+MINIAUDIO_PATCH=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/miniaudio-missing-device.patch
 
 declare -A SHA256=(
   [$MINIAUDIO_DEB]=c4f3fa5238814def9604dda97a4b688909ad5b33e5e443b617c376ceea0ddc8b
@@ -66,16 +69,20 @@ verify() {
 
 unpack() {
   local stage=$CACHE/stage
-  if [ ! -f "$CACHE/include/.done" ]; then
+  # The headers are unpacked again whenever the patch changes.
+  local patched
+  patched=$(sha256sum <"$MINIAUDIO_PATCH" | cut -d' ' -f1)
+  if [ "$(cat "$CACHE/include/.done" 2>/dev/null)" != "$patched" ]; then
     rm -rf "$stage" "$CACHE/include" && mkdir -p "$stage" "$CACHE/include"
     dpkg -x "$downloads/$MINIAUDIO_DEB" "$stage"
     dpkg -x "$downloads/$JSON_DEB" "$stage"
     cp "$stage/usr/include/miniaudio.h" "$CACHE/include/"
     cp -r "$stage/usr/include/nlohmann" "$CACHE/include/"
     grep -q 'MA_VERSION_REVISION *22' "$CACHE/include/miniaudio.h" || fail "miniaudio.h isn't version 0.11.22."
+    patch -s -d "$CACHE/include" -p1 <"$MINIAUDIO_PATCH" || fail "miniaudio.h didn't take $MINIAUDIO_PATCH."
     grep -q "NLOHMANN_JSON_VERSION_PATCH 3" "$CACHE/include/nlohmann/detail/abi_macros.hpp" || fail "nlohmann json isn't version 3.11.3."
     rm -rf "$stage"
-    touch "$CACHE/include/.done"
+    echo "$patched" >"$CACHE/include/.done"
   fi
   local sdk=$CACHE/vst3sdk
   if [ ! -f "$sdk/.done" ]; then

@@ -3,7 +3,7 @@
 # "pipewire": the sound server scripts/with-pipewire.sh runs, and the PulseAudio clients that talk to it.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config dpkg-dev debian-archive-keyring)
+packages=(cmake ninja-build g++ pkg-config dpkg-dev debian-archive-keyring patch)
 if [ "${1:-}" = test ]; then
   packages+=(clang libclang-rt-14-dev llvm-14 libgtest-dev libbenchmark-dev
     pulseaudio pulseaudio-utils sox libsox-fmt-mp3 flac lame

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <future>
 #include <sstream>
@@ -202,6 +203,18 @@ TEST_F(PrivateServer, ADeviceThatFailsToOpenLeavesNothingOpen)
     // A rate no stream may have makes the server refuse the stream after the connection is made.
     config.sampleRate = 10'000'000;
     EXPECT_FALSE(openDevice(context, config, device));
+    // A source unplugged after it was looked up: the server finds no such source.
+    config.sampleRate = 0;
+    ma_device_id unplugged{};
+    std::strcpy(unplugged.pulse, "unplugged");
+    config.capture.pDeviceID = &unplugged;
+    EXPECT_FALSE(openDevice(context, config, device));
+    // The default source of a server that has none left, opened on a fresh stack as the host's first open
+    // is, where the library's record of the missing source holds 0 channels rather than an earlier one's.
+    config.capture.pDeviceID = nullptr;
+    ASSERT_TRUE(server->pactl({"unload-module", "module-null-source"}));
+    ASSERT_TRUE(server->pactl({"unload-module", "module-null-sink"}));
+    std::async(std::launch::async, [&] { EXPECT_FALSE(openDevice(context, config, device)); }).wait();
     ma_context_uninit(&context);
     EXPECT_EQ(server->holdings(getpid()), before);
 }

@@ -366,6 +366,21 @@ TEST(Devices, APluginPlaysSetUpForTheDeviceAfterAPlayAtAnotherRateFailed)
     EXPECT_TRUE(host.outputReads(0.48));
 }
 
+TEST(Devices, PlayingTheDefaultsOfAServerWithoutSuchADeviceFailsAndTheHostAnswersOn)
+{
+    SoundServer server({}, {});
+    setenv("PULSE_SERVER", server.address().c_str(), 1);
+    Host host;
+    std::string const none = R"({"id":1,"ok":true,"result":{"inputs":[],"outputs":[]}})";
+    EXPECT_EQ(host.ask(R"({"cmd":"devices","id":1})"), none);
+    EXPECT_EQ(host.ask(R"({"cmd":"play","id":2})"),
+              R"({"error":"Couldn't find an input. Is one plugged in?","id":2,"ok":false})");
+    EXPECT_EQ(host.ask(R"({"cmd":"devices","id":1})"), none);
+    ASSERT_TRUE(server.pactl({"load-module", "module-null-source", "source_name=mic"}));
+    EXPECT_EQ(host.ask(R"({"cmd":"play","id":3})"),
+              R"({"error":"Couldn't find an output. Is one plugged in?","id":3,"ok":false})");
+}
+
 TEST(Devices, WithoutASoundServerOnlyPlayingFails)
 {
     setenv("PULSE_SERVER", "unix:/nonexistent/rackhost-no-server", 1);
