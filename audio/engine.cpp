@@ -85,6 +85,7 @@ void Engine::Impl::close()
     ma_device_stop(&device);
     ma_device_uninit(&device);
     deviceOpen = false;
+    started = false;
     watching = false;
     closing = false;
 }
@@ -130,7 +131,7 @@ void Engine::Impl::notification(ma_device_notification const* notification)
     if (notification->type != ma_device_notification_type_stopped)
         return;
     Impl& engine = *static_cast<Impl*>(notification->pDevice->pUserData);
-    if (!engine.closing)
+    if (!engine.closing && engine.started)
         engine.stoppedOpening = engine.opening.load();
 }
 
@@ -189,10 +190,13 @@ bool Engine::play(std::string& error)
     }
     if (ma_device_get_state(&impl->device) == ma_device_state_started)
         return true;
+    if (impl->audioContext.backend == ma_backend_pulseaudio)
+        takePulseNotices(impl->device);
     if (ma_device_start(&impl->device) != MA_SUCCESS) {
         error = "Couldn't start the audio devices.";
         return false;
     }
+    impl->started = true;
     impl->watching = true;
     impl->delivered = false;
     impl->periodsSeen = impl->periods;

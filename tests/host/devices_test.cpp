@@ -238,6 +238,23 @@ TEST(Devices, ADeviceThatStopsOnItsOwnIsReportedOncePlaysAgainAndEndsCleanly)
     EXPECT_EQ(host.errors(), "");
 }
 
+TEST(Devices, ASinkSuspendedAndResumedWhileTheDeviceSatIdleDoesntStopTheNextPlay)
+{
+    Server server;
+    Host host;
+    // A slot that fails leaves the device open but idle.
+    std::string const wrongPath = R"(,"slots":[{"id":"a","plugin":{"format":"vst3","path":"/nowhere.vst3"}}])";
+    ASSERT_TRUE(host.play("Mic", "Speakers", wrongPath).ends_with(R"("id":2,"ok":false})"));
+    ASSERT_TRUE(server.pactl({"suspend-sink", "speakers", "1"}));
+    ASSERT_TRUE(server.pactl({"suspend-sink", "speakers", "0"}));
+    ASSERT_EQ(host.play("Mic", "Speakers", slotOf(PASS_THROUGH)), ok("2"));
+    std::vector<std::string> lines = host.events(500ms);
+    std::size_t const all = lines.size();
+    std::erase_if(lines, [](std::string const& line) { return line.starts_with(R"({"event":"levels")"); });
+    EXPECT_EQ(lines, std::vector<std::string>{});
+    EXPECT_GE(all, 5u);
+}
+
 TEST(Devices, ANoticeThatAReplacedDeviceStoppedLeavesTheNewOnePlaying)
 {
     Server server;
