@@ -112,6 +112,10 @@ TEST_F(CallbackTest, AStopNoticeOnlyMarksWhichOpeningStoppedAndAllocatesNothing)
     ma_device_notification notice{};
     notice.pDevice = device.get();
     notice.type = ma_device_notification_type_stopped;
+    // Before the start it is of a device that sat idle (a sink suspended meanwhile), not a stop.
+    Engine::Impl::notification(&notice);
+    EXPECT_EQ(engine->stoppedOpening, 0u);
+    engine->started = true;
     HeapUse const before = heapUseOnThisThread();
     Engine::Impl::notification(&notice);
     EXPECT_EQ(heapUseOnThisThread(), before);
