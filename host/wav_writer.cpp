@@ -142,6 +142,10 @@ std::string WavWriter::refusal(std::string const& path, std::string const& input
     for (int stream : {linesDescriptor(), STDOUT_FILENO, STDERR_FILENO})
         if (isStream(output, stream))
             return "standard output and standard error carry the summary and the messages";
+    // Renaming over a file needs only its folder's permission; a file protected from its user (root
+    // may write anything) is refused as the shell's ">" refuses it.
+    if (output && access(path.c_str(), W_OK) != 0)
+        return std::strerror(errno);
     return "";
 }
 
