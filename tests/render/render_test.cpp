@@ -497,3 +497,13 @@ TEST_F(Render, AnOutputOneMayNotWriteIsRefusedAndKeptAsItWas)
     }
 }
 
+TEST_F(Render, TheFileSizeLimitFailsTheRenderAndLeavesAnEarlierFileAsItWas)
+{
+    writeFloatWav(out, 48000, 1, {0.25f});
+    std::vector<unsigned char> const earlier = contents(out);
+    writeFloatWav(in, 48000, 1, tone(48000, 48000, 0.5f));
+    std::string const command = "ulimit -f 64; " RACKHOST_BINARY " --render '" + passthrough + "' " + in + " " + out;
+    EXPECT_EQ(shell(command + " 2>&1; echo $?"), "Couldn't write " + out + ": File too large\n1\n");
+    EXPECT_EQ(contents(out), earlier);
+    EXPECT_FALSE(unfinishedIn(dir.file("")));
+}
