@@ -9,6 +9,7 @@
 #include "host/wav_writer.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -65,6 +66,13 @@ int tooLongFor(std::string const& path)
 {
     return cantWrite(path, "a WAV file holds at most " + std::to_string(WavWriter::maxFrames) + " frames");
 }
+
+// A file grown past the limit on file size (ulimit -f) fails its write with EFBIG, reported as any
+// failed write, where SIGXFSZ would end the process and leave the unfinished output behind.
+struct FileSizeLimitFailsWrites {
+    void (*const before)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    ~FileSizeLimitFailsWrites() { std::signal(SIGXFSZ, before); }
+};
 
 struct Peaks {
     float input = 0.0f;
@@ -154,6 +162,7 @@ int render(int argc, char** argv)
     rack.setLevels(0.0f, -96.0f, 0.0f);
     rack.setSlots({Slot{"render", plugin, false}});
 
+    FileSizeLimitFailsWrites const sizeLimit;
     WavWriter output;
     if (!output.open(outputPath, sampleRate))
         return cantWrite(outputPath, output.reason());

@@ -2,7 +2,6 @@
 // a handler, and the default action that follows gives the exit status a killed process has.
 #include "host/unfinished_file.h"
 
-#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,20 +25,6 @@ extern "C" void removeGuardedFile(int signal)
 }
 
 }  // namespace
-
-SignalsHeld::SignalsHeld()
-{
-    sigset_t held;
-    sigemptyset(&held);
-    for (int signal : SIGNALS)
-        sigaddset(&held, signal);
-    pthread_sigmask(SIG_BLOCK, &held, &before);
-}
-
-SignalsHeld::~SignalsHeld()
-{
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-}
 
 void guardFile(char const* path)
 {

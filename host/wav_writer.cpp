@@ -45,32 +45,39 @@ std::string resolved(std::string const& path)
     return named;
 }
 
-// A new file in the folder of `destination`, its name in `created`. Mode 0666 less the umask, the mode
-// fopen() gives a file it creates. On failure errno says why.
+// A new file in the folder of `destination`, its name in `created`, guarded from before it exists, since
+// a signal may reach any thread, a plug-in's too, at any moment. Mode 0666 less the umask, the mode fopen()
+// gives a file it creates. On failure errno says why, and nothing is guarded.
 std::FILE* createBeside(std::string const& destination, std::string& created)
 {
     std::filesystem::path folder = std::filesystem::path(destination).parent_path();
     if (folder.empty())
         folder = ".";
-    std::string const prefix = ".render-" + std::to_string(getpid()) + "-";
+    // The attempt's two digits change in place, so the name the guard holds never moves in memory.
+    std::string const last = "00.part";
+    created = (folder / (".render-" + std::to_string(getpid()) + "-" + last)).string();
+    std::size_t const digits = created.size() - last.size();
+    guardFile(created.c_str());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string const name = (folder / (prefix + std::to_string(attempt) + ".part")).string();
-        int const fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        created[digits] = static_cast<char>('0' + attempt / 10);
+        created[digits + 1] = static_cast<char>('0' + attempt % 10);
+        int const fd = ::open(created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST)
             continue;
         if (fd < 0)
-            return nullptr;
-        std::FILE* file = fdopen(fd, "wb");
-        if (!file) {
-            int const error = errno;
-            close(fd);
-            unlink(name.c_str());
-            errno = error;
-            return nullptr;
-        }
-        created = name;
-        return file;
+            break;
+        if (std::FILE* file = fdopen(fd, "wb"))
+            return file;
+        int const error = errno;
+        close(fd);
+        unlink(created.c_str());
+        errno = error;
+        break;
     }
+    int const error = errno;
+    unguardFile();
+    created.clear();
+    errno = error;
     return nullptr;
 }
 
@@ -142,6 +149,10 @@ std::string WavWriter::refusal(std::string const& path, std::string const& input
     for (int stream : {linesDescriptor(), STDOUT_FILENO, STDERR_FILENO})
         if (isStream(output, stream))
             return "standard output and standard error carry the summary and the messages";
+    // Renaming over a file needs only its folder's permission; a file protected from its user (root
+    // may write anything) is refused as the shell's ">" refuses it.
+    if (output && access(path.c_str(), W_OK) != 0)
+        return std::strerror(errno);
     return "";
 }
 
@@ -161,10 +172,8 @@ bool WavWriter::open(std::string const& path, std::uint32_t sampleRate)
         output->file = std::fopen(path.c_str(), "wb");
     } else {
         output->destination = exists ? resolved(path) : path;
-        SignalsHeld const held;
         output->file = createBeside(output->destination, output->temporary);
         if (output->file) {
-            guardFile(output->temporary.c_str());
             if (exists)
                 fchmod(fileno(output->file), status.st_mode & 07777);
         } else if (errno == EACCES || errno == EPERM) {

@@ -11,7 +11,8 @@ public:
     // A WAV file's sizes are 32-bit: its RIFF size, 36 bytes of headers and 8 bytes a frame, holds at most this.
     static constexpr std::uint64_t maxFrames = (0xFFFFFFFFull - 36) / 8;
 
-    // Why `path` can't take the render of `input`, before anything is written; empty when it can.
+    // Why `path` can't take the render of `input`, before anything is written; empty when it can. An
+    // existing file must be one its user may write.
     static std::string refusal(std::string const& path, std::string const& input);
 
     WavWriter();

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config dpkg-dev debian-archive-keyring patch)
 if [ "${1:-}" = test ]; then
   packages+=(clang libclang-rt-14-dev llvm-14 libgtest-dev libbenchmark-dev
-    pulseaudio pulseaudio-utils sox libsox-fmt-mp3 flac lame
+    pulseaudio pulseaudio-utils sox libsox-fmt-mp3 flac lame strace
     # ALSA's extra plug-ins, which most desktops have: what the audio library meets when it falls back to
     # ALSA without a sound server.
     libasound2-plugins)
