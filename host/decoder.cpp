@@ -1,5 +1,6 @@
-// The render's input through miniaudio's decoders, with three things mended around them: 8-bit PCM is
-// mapped as (x - 128) / 128, so that its silence is silent; an MP3 is read without the tags that follow
+// The render's input through miniaudio's decoders, with four things mended around them: 8-bit PCM is
+// mapped as (x - 128) / 128, so that its silence is silent; a WAV whose last chunk, the data, says it
+// holds 0 bytes is read with the samples that follow it; an MP3 is read without the tags that follow
 // its last frame, which the MP3 decoder would take for a damaged frame and drop with it; and a FLAC's
 // own total tells a decode that skipped frames from one that ended.
 #include "host/decoder.h"
@@ -46,6 +47,47 @@ long audioEnd(std::FILE* file, long size)
     return end;
 }
 
+// Whether a chunk header starts at `at`: four printable characters and a size the file can hold.
+bool chunkAt(std::FILE* file, long at, long size)
+{
+    std::array<unsigned char, 8> header{};
+    if (at + 8 > size || !readAt(file, at, header.data(), 8))
+        return false;
+    bool const named = std::all_of(header.begin(), header.begin() + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
+    return named && littleEndian32(&header[4]) <= static_cast<std::uint64_t>(size - at - 8);
+}
+
+struct UnsizedData {
+    long sizeAt = 0;  // where the data chunk states its size; 0 for a file that needs no mending
+    std::uint32_t size = 0;
+};
+
+// A RIFF WAV whose data chunk says 0 bytes though samples follow it, up to the end of the file: what a
+// writer on a pipe leaves, as it can't go back to fill in the size. The size those samples' whole frames
+// take (within what the field holds, 0xFFFFFFFF excepted: the library counts that one as a placeholder).
+UnsizedData unsizedData(std::FILE* file, long size)
+{
+    std::array<unsigned char, 12> bytes{};
+    if (!readAt(file, 0, bytes.data(), 12) || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
+        std::memcmp(&bytes[8], "WAVE", 4) != 0)
+        return {};
+    std::uint32_t frameBytes = 0;
+    for (long at = 12; at + 8 <= size && readAt(file, at, bytes.data(), 8);) {
+        std::uint32_t const chunkSize = littleEndian32(&bytes[4]);
+        if (std::memcmp(bytes.data(), "fmt ", 4) == 0 && chunkSize >= 16 && readAt(file, at + 20, &bytes[8], 2))
+            frameBytes = std::uint32_t{bytes[8]} | std::uint32_t{bytes[9]} << 8;
+        if (std::memcmp(bytes.data(), "data", 4) == 0) {
+            long const start = at + 8;
+            if (chunkSize != 0 || frameBytes == 0 || chunkAt(file, start, size))
+                return {};
+            std::uint64_t const held = std::min<std::uint64_t>(static_cast<std::uint64_t>(size - start), 0xFFFFFFFEu);
+            return {at + 4, static_cast<std::uint32_t>(held - held % frameBytes)};
+        }
+        at += 8 + static_cast<long>(chunkSize) + static_cast<long>(chunkSize & 1);
+    }
+    return {};
+}
+
 }  // namespace
 
 struct Decoder::Source {
@@ -59,10 +101,12 @@ struct Decoder::Source {
     std::uint32_t channels = 1;
     std::vector<unsigned char> bytes;
 
-    // An MP3 is read through these, over the bytes before its trailing tags.
+    // An MP3 is read through these, over the bytes before its trailing tags; so is a WAV with unsized
+    // data, its data chunk stating `unsized.size`.
     std::FILE* file = nullptr;
     long end = 0;
     long position = 0;
+    UnsizedData unsized;
 
     ~Source()
     {
@@ -74,10 +118,12 @@ struct Decoder::Source {
 
     bool openWav(std::string const& path)
     {
+        if (!findUnsizedData(path))
+            return false;
         // The file's own format first, to see whether it is 8-bit PCM; anything else as before.
         ma_decoder_config native = ma_decoder_config_init(ma_format_unknown, 0, 0);
         native.encodingFormat = ma_encoding_format_wav;
-        if (ma_decoder_init_file(path.c_str(), &native, &decoder) != MA_SUCCESS)
+        if (!initWav(path, native))
             return false;
         if (decoder.outputFormat == ma_format_u8) {
             eightBit = true;
@@ -86,7 +132,31 @@ struct Decoder::Source {
             return true;
         }
         ma_decoder_uninit(&decoder);
-        return openFile(path, ma_encoding_format_wav);
+        ma_decoder_config config = ma_decoder_config_init(ma_format_f32, 1, 0);
+        config.encodingFormat = ma_encoding_format_wav;
+        return initWav(path, config);
+    }
+
+    // Keeps the file open only when its data is unsized; false when it can't be looked at.
+    bool findUnsizedData(std::string const& path)
+    {
+        if (!openWhole(path))
+            return false;
+        unsized = unsizedData(file, end);
+        if (unsized.sizeAt == 0) {
+            std::fclose(file);
+            file = nullptr;
+        }
+        return true;
+    }
+
+    // Through the callbacks when the data size is mended; straight from the file otherwise.
+    bool initWav(std::string const& path, ma_decoder_config const& config)
+    {
+        if (!file)
+            return ma_decoder_init_file(path.c_str(), &config, &decoder) == MA_SUCCESS;
+        position = 0;
+        return std::fseek(file, 0, SEEK_SET) == 0 && ma_decoder_init(onRead, onSeek, this, &config, &decoder) == MA_SUCCESS;
     }
 
     bool openFile(std::string const& path, ma_encoding_format format)
@@ -98,12 +168,9 @@ struct Decoder::Source {
 
     bool openMp3(std::string const& path)
     {
-        file = std::fopen(path.c_str(), "rb");
-        struct stat status {};
-        if (!file || fstat(fileno(file), &status) != 0)
+        if (!openWhole(path))
             return false;
-        end = audioEnd(file, static_cast<long>(status.st_size));
-        position = 0;
+        end = audioEnd(file, end);
         if (std::fseek(file, 0, SEEK_SET) != 0)
             return false;
         ma_decoder_config config = ma_decoder_config_init(ma_format_f32, 1, 0);
@@ -111,11 +178,33 @@ struct Decoder::Source {
         return ma_decoder_init(onRead, onSeek, this, &config, &decoder) == MA_SUCCESS;
     }
 
+    // The file for the callbacks, all of it and as it is.
+    bool openWhole(std::string const& path)
+    {
+        if (file)
+            std::fclose(file);
+        file = std::fopen(path.c_str(), "rb");
+        struct stat status {};
+        if (!file || fstat(fileno(file), &status) != 0)
+            return false;
+        end = static_cast<long>(status.st_size);
+        position = 0;
+        unsized = {};
+        return true;
+    }
+
     static ma_result onRead(ma_decoder* decoder, void* buffer, size_t count, size_t* done)
     {
         auto* self = static_cast<Source*>(decoder->pUserData);
         std::size_t const wanted = std::min(count, static_cast<std::size_t>(self->end - self->position));
         *done = std::fread(buffer, 1, wanted, self->file);
+        if (self->unsized.sizeAt != 0) {
+            long const from = std::max(self->position, self->unsized.sizeAt);
+            long const to = std::min(self->position + static_cast<long>(*done), self->unsized.sizeAt + 4);
+            for (long at = from; at < to; ++at)
+                static_cast<unsigned char*>(buffer)[at - self->position] =
+                    static_cast<unsigned char>(self->unsized.size >> (8 * (at - self->unsized.sizeAt)));
+        }
         self->position += static_cast<long>(*done);
         if (*done == 0 && count > 0)
             return MA_AT_END;

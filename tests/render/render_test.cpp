@@ -359,6 +359,31 @@ TEST_F(Render, AWavWrittenThroughAPipeRendersEveryFrameItHolds)
     }
 }
 
+TEST_F(Render, AWavWhoseLastChunkSaysZeroBytesRendersTheWholeFramesAfterIt)
+{
+    // What a writer on a pipe leaves: it can't go back to fill in the size. 500 stereo 16-bit frames.
+    std::string samples;
+    for (std::uint32_t i = 0; i < 1000; ++i)
+        samples += littleEndian(i * 97, 2);
+    std::string const proper = dir.file("proper.wav"), unsized = dir.file("unsized.wav");
+    std::ofstream(proper, std::ios::binary) << pcmWavHeader(2, 44100, 16, 2000) << samples;
+    std::ofstream(unsized, std::ios::binary) << pcmWavHeader(2, 44100, 16, 0) << samples << "abc";
+    ASSERT_EQ(renderWith({passthrough, proper, out}).code, 0);
+    std::vector<unsigned char> const rendered = contents(out);
+    Outcome const run = renderWith({passthrough, unsized, out});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out.find("{\"frames\":500,"), 0u) << run.out;
+    EXPECT_EQ(contents(out), rendered);
+
+    // Nothing after it, or another chunk after it: no samples.
+    for (std::string const& after : {std::string(), "LIST" + littleEndian(4, 4) + "INFO"}) {
+        std::ofstream(unsized, std::ios::binary) << pcmWavHeader(2, 44100, 16, 0) << after;
+        Outcome const empty = renderWith({passthrough, unsized, out});
+        EXPECT_EQ(empty.code, 0) << after << empty.err;
+        EXPECT_EQ(empty.out.find("{\"frames\":0,"), 0u) << after << empty.out;
+    }
+}
+
 TEST_F(Render, AFlacDecodedShortOfItsTotalFailsWhereAGuessedLengthRendersWhatIsThere)
 {
     writeFloatWav(in, 48000, 1, tone(48000, 24000, 0.5f));
