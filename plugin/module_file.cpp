@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -103,10 +105,31 @@ std::optional<std::uint64_t> fileOffsetOf(std::vector<Elf64_Phdr> const& segment
     return std::nullopt;
 }
 
-// The library names in the needed entries of a library's dynamic section, in its order; none where the
-// section can't be read.
-std::vector<std::string> neededOf(ReadOnlyFile const& file, std::uint64_t fileSize,
-                                  std::vector<Elf64_Phdr> const& segments)
+// The text at `at` in the string table of `tableSize` bytes at `table`, when it ends within `limit` bytes
+// and within the table.
+std::optional<std::string> stringAt(ReadOnlyFile const& file, std::uint64_t table, std::uint64_t tableSize,
+                                    std::uint64_t at, std::uint64_t limit)
+{
+    if (at >= tableSize)
+        return std::nullopt;
+    std::string text(std::min(limit, tableSize - at), '\0');
+    std::size_t const end = file.read(text.data(), text.size(), table + at) ? text.find('\0') : std::string::npos;
+    if (end == std::string::npos)
+        return std::nullopt;
+    text.resize(end);
+    return text;
+}
+
+// What a library's dynamic section says about the libraries it needs, as the loader reads it.
+struct Dependencies {
+    std::vector<std::string> needed;     // in its order
+    std::optional<std::string> runPath;  // DT_RUNPATH: where its own needed libraries are looked for
+    std::string rPath;                   // DT_RPATH, ignored beside a DT_RUNPATH: for theirs in turn too
+};
+
+// A library's dependencies; none where its dynamic section can't be read.
+Dependencies dependenciesOf(ReadOnlyFile const& file, std::uint64_t fileSize,
+                            std::vector<Elf64_Phdr> const& segments)
 {
     auto const dynamic = std::ranges::find(segments, PT_DYNAMIC, &Elf64_Phdr::p_type);
     if (dynamic == segments.end() || !inside(dynamic->p_offset, dynamic->p_filesz, fileSize))
@@ -117,6 +140,8 @@ std::vector<std::string> neededOf(ReadOnlyFile const& file, std::uint64_t fileSi
     std::uint64_t stringsAddress = 0;
     std::uint64_t stringsSize = 0;
     std::vector<std::uint64_t> namesAt;
+    std::optional<std::uint64_t> runPathAt;
+    std::optional<std::uint64_t> rPathAt;
     for (Elf64_Dyn const& entry : entries) {
         if (entry.d_tag == DT_NULL)
             break;
@@ -126,24 +151,71 @@ std::vector<std::string> neededOf(ReadOnlyFile const& file, std::uint64_t fileSi
             stringsSize = entry.d_un.d_val;
         else if (entry.d_tag == DT_NEEDED)
             namesAt.push_back(entry.d_un.d_val);
+        else if (entry.d_tag == DT_RUNPATH)
+            runPathAt = entry.d_un.d_val;
+        else if (entry.d_tag == DT_RPATH)
+            rPathAt = entry.d_un.d_val;
     }
     std::optional<std::uint64_t> const strings = fileOffsetOf(segments, stringsAddress, stringsSize);
     if (!strings || !inside(*strings, stringsSize, fileSize))
         return {};
-    std::vector<std::string> names;
+    Dependencies dependencies;
     for (std::uint64_t const at : namesAt) {
         // A name longer than a file name can be names no file in the bundle.
-        char name[NAME_MAX + 1]{};
-        std::uint64_t const length = at < stringsSize ? std::min<std::uint64_t>(sizeof name, stringsSize - at) : 0;
-        if (length > 0 && file.read(name, length, *strings + at) && std::memchr(name, '\0', length) != nullptr)
-            names.emplace_back(name);
+        if (auto name = stringAt(file, *strings, stringsSize, at, NAME_MAX + 1))
+            dependencies.needed.push_back(std::move(*name));
     }
-    return names;
+    // Run paths longer than this are left unread; no real library has one.
+    std::uint64_t const runPathLimit = 64 * 1024;
+    if (runPathAt)
+        dependencies.runPath = stringAt(file, *strings, stringsSize, *runPathAt, runPathLimit).value_or("");
+    else if (rPathAt)
+        dependencies.rPath = stringAt(file, *strings, stringsSize, *rPathAt, runPathLimit).value_or("");
+    return dependencies;
+}
+
+// A run path entry with $ORIGIN and ${ORIGIN} read as `origin`; nullopt when it holds any other `$`, such
+// as $LIB or $PLATFORM, whose folders depend on the system: such an entry isn't looked in.
+std::optional<std::string> withOrigin(std::string entry, std::string const& origin)
+{
+    for (std::size_t token = entry.find('$'); token != std::string::npos; token = entry.find('$', token)) {
+        std::string_view const rest = std::string_view(entry).substr(token);
+        std::size_t length = 0;
+        if (rest.starts_with("${ORIGIN}"))
+            length = 9;
+        else if (rest.starts_with("$ORIGIN") && (rest.size() == 7 || rest[7] == '/'))
+            length = 7;
+        else
+            return std::nullopt;
+        entry.replace(token, length, origin);
+        token += origin.size();
+    }
+    return entry;
+}
+
+// The folders of a run path that lie inside the bundle at `bundle` (absolute, in normal form), for a
+// library in the folder `origin`. A relative entry is taken from the working folder, as the loader takes it.
+std::vector<std::filesystem::path> bundleFoldersOf(std::string const& runPath, std::string const& origin,
+                                                    std::filesystem::path const& bundle)
+{
+    std::vector<std::filesystem::path> folders;
+    for (std::size_t start = 0; start < runPath.size();) {
+        std::size_t const end = std::min(runPath.find(':', start), runPath.size());
+        std::optional<std::string> const entry = withOrigin(runPath.substr(start, end - start), origin);
+        start = end + 1;
+        std::error_code failed;
+        std::filesystem::path const folder =
+            entry ? std::filesystem::absolute(*entry, failed).lexically_normal() : std::filesystem::path();
+        if (entry && !failed && !bundle.empty() &&
+            std::mismatch(bundle.begin(), bundle.end(), folder.begin(), folder.end()).first == bundle.end())
+            folders.push_back(folder);
+    }
+    return folders;
 }
 
 // False, with the reason in `error`, when the library at `path` can't be handed to the loader safely;
-// else the names it needs go to `needed`.
-bool libraryLoadable(std::string const& path, std::vector<std::string>& needed, std::string& error)
+// else what it says about the libraries it needs goes to `dependencies`.
+bool libraryLoadable(std::string const& path, Dependencies& dependencies, std::string& error)
 {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0)
@@ -164,7 +236,7 @@ bool libraryLoadable(std::string const& path, std::vector<std::string>& needed, 
         error = path + " is cut short.";
         return false;
     }
-    needed = neededOf(file, fileSize, segments);
+    dependencies = dependenciesOf(file, fileSize, segments);
     return true;
 }
 
@@ -176,23 +248,41 @@ bool moduleFileLoadable(std::string const& bundle, std::string& error)
     if (library.empty())
         return true;
     std::filesystem::path const folder = std::filesystem::path(library).parent_path();
+    std::error_code failed;
+    std::filesystem::path root = std::filesystem::absolute(bundle, failed).lexically_normal();
+    if (!root.has_filename())
+        root = root.parent_path();
     // The module's library, then each library it needs that its bundle ships, and theirs in turn; the
-    // others are the system's. A needed name with a slash is a path of its own, and one of dots only names
-    // a folder: neither is looked for here.
-    std::vector<std::string> pending{library};
+    // others are the system's. A library's needed names are looked for in the module's folder and in the
+    // bundle's folders of its DT_RUNPATH or, without one, of its DT_RPATH and those of the libraries that
+    // led to it, as the loader looks. A needed name with a slash is a path of its own, and one of dots
+    // only names a folder: neither is looked for here.
+    struct Pending {
+        std::string path;
+        std::vector<std::filesystem::path> rPaths;
+    };
+    std::vector<Pending> pending{{library, {}}};
     std::set<std::string> seen{library};
     while (!pending.empty()) {
-        std::string const path = pending.back();
+        Pending const next = std::move(pending.back());
         pending.pop_back();
-        std::vector<std::string> needed;
-        if (!libraryLoadable(path, needed, error))
+        Dependencies dependencies;
+        if (!libraryLoadable(next.path, dependencies, error))
             return false;
-        for (std::string const& name : needed) {
+        std::string const origin = std::filesystem::path(next.path).parent_path().string();
+        std::vector<std::filesystem::path> rPaths = bundleFoldersOf(dependencies.rPath, origin, root);
+        rPaths.insert(rPaths.end(), next.rPaths.begin(), next.rPaths.end());
+        std::vector<std::filesystem::path> folders =
+            dependencies.runPath ? bundleFoldersOf(*dependencies.runPath, origin, root) : rPaths;
+        folders.push_back(folder);
+        for (std::string const& name : dependencies.needed) {
             if (name.find('/') != std::string::npos || name.find_first_not_of('.') == std::string::npos)
                 continue;
-            std::string shipped = (folder / name).string();
-            if (seen.insert(shipped).second)
-                pending.push_back(std::move(shipped));
+            for (std::filesystem::path const& in : folders) {
+                std::string shipped = (in / name).string();
+                if (seen.insert(shipped).second)
+                    pending.push_back({std::move(shipped), rPaths});
+            }
         }
     }
     return true;

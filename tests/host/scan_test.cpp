@@ -41,23 +41,29 @@ TEST(Scan, UnknownOptionsAreRefusedOnStandardErrorAndAnEmptyOneRunsTheHost)
 TEST(Scan, ALibraryCutShortThatAModuleNeedsFromItsBundleIsNamedAndTheHostAnswersOn)
 {
     TempDir folder;
-    std::filesystem::path const bundle = folder.file("bundled-parts.vst3");
-    std::filesystem::copy(RACKHOST_TEST_MODULES "/bundled-parts.vst3", bundle,
-                          std::filesystem::copy_options::recursive);
-    std::string const load = R"({"cmd":"load","id":1,"slots":)" + slotList(descriptionOf(bundle)) + "}";
-    Started host;
-    // Needed by the module's library, and by that library in turn.
-    for (std::string const name : {"libbundled-part.so", "libbundled-base.so"}) {
-        std::filesystem::path const library = bundle / "Contents/x86_64-linux" / name;
-        std::filesystem::copy_file(library, folder.file(name));
-        std::filesystem::resize_file(library, 5000);
-        std::string const reason = library.string() + " is cut short.";
-        Program scan({"--scan", bundle});
-        EXPECT_EQ(scan.line(), R"({"error":")" + reason + R"("})");
-        EXPECT_EQ(scan.exitCode(), 0);
-        EXPECT_EQ(host.ask(load),
-                  R"({"error":"Couldn't load )" + bundle.string() + ": " + reason + R"(","id":1,"ok":false})");
-        std::filesystem::copy_file(folder.file(name), library, std::filesystem::copy_options::overwrite_existing);
+    // Its parts beside the module's library, or in a folder below that only run paths name.
+    for (std::string const module : {"bundled-parts", "parts-in-lib"}) {
+        std::filesystem::path const bundle = folder.file(module + ".vst3");
+        std::filesystem::copy(RACKHOST_TEST_MODULES "/" + module + ".vst3", bundle,
+                              std::filesystem::copy_options::recursive);
+        std::filesystem::path const parts =
+            bundle / "Contents/x86_64-linux" / (module == "parts-in-lib" ? "lib" : "");
+        std::string const load = R"({"cmd":"load","id":1,"slots":)" + slotList(descriptionOf(bundle)) + "}";
+        // A host of its own, which no library of the other module's is loaded in.
+        Started host;
+        // Needed by the module's library, and by that library in turn.
+        for (std::string const name : {"libbundled-part.so", "libbundled-base.so"}) {
+            std::filesystem::path const library = parts / name;
+            std::filesystem::copy_file(library, folder.file(name));
+            std::filesystem::resize_file(library, 5000);
+            std::string const reason = library.string() + " is cut short.";
+            Program scan({"--scan", bundle});
+            EXPECT_EQ(scan.line(), R"({"error":")" + reason + R"("})");
+            EXPECT_EQ(scan.exitCode(), 0);
+            EXPECT_EQ(host.ask(load),
+                      R"({"error":"Couldn't load )" + bundle.string() + ": " + reason + R"(","id":1,"ok":false})");
+            std::filesystem::rename(folder.file(name), library);
+        }
+        EXPECT_EQ(host.ask(load), ok("1")) << module;
     }
-    EXPECT_EQ(host.ask(load), ok("1"));
 }
