@@ -85,7 +85,6 @@ void Engine::Impl::close()
     ma_device_stop(&device);
     ma_device_uninit(&device);
     deviceOpen = false;
-    started = false;
     watching = false;
     closing = false;
 }
@@ -130,8 +129,13 @@ void Engine::Impl::notification(ma_device_notification const* notification)
 {
     if (notification->type != ma_device_notification_type_stopped)
         return;
+    // A device that hasn't started can't stop. The notices its streams received while it sat open and idle
+    // (a sink suspended meanwhile) wait until the start, which dispatches them while the library still
+    // counts the device as starting.
+    if (ma_device_get_state(notification->pDevice) != ma_device_state_started)
+        return;
     Impl& engine = *static_cast<Impl*>(notification->pDevice->pUserData);
-    if (!engine.closing && engine.started)
+    if (!engine.closing)
         engine.stoppedOpening = engine.opening.load();
 }
 
@@ -190,13 +194,10 @@ bool Engine::play(std::string& error)
     }
     if (ma_device_get_state(&impl->device) == ma_device_state_started)
         return true;
-    if (impl->audioContext.backend == ma_backend_pulseaudio)
-        takePulseNotices(impl->device);
     if (ma_device_start(&impl->device) != MA_SUCCESS) {
         error = "Couldn't start the audio devices.";
         return false;
     }
-    impl->started = true;
     impl->watching = true;
     impl->delivered = false;
     impl->periodsSeen = impl->periods;

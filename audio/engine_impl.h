@@ -24,9 +24,6 @@ struct Engine::Impl {
     bool deviceOpen = false;
     // Set while the engine closes the device itself, so the library's stop notice isn't passed on.
     std::atomic<bool> closing{false};
-    // Set once the engine has started the device: a stop notice before that (a sink suspended while the device
-    // sat open and idle) is no stop of the device the host plays.
-    std::atomic<bool> started{false};
     std::string inputName;
     std::string outputName;
     // Raised on the control thread, read by the notification callback to say which opening stopped.
@@ -73,8 +70,8 @@ struct Engine::Impl {
     DeviceLists list();
     // Audio thread: the device's data callback. Takes no lock, allocates and frees nothing.
     static void callback(ma_device* device, void* output, void const* input, ma_uint32 frameCount);
-    // A thread of the library (the audio thread, when a sink is suspended): marks a device that stopped on
-    // its own for `watch`. Takes no lock, allocates and frees nothing.
+    // A thread of the library (the audio thread, when a sink is suspended): marks a started device that
+    // stopped on its own for `watch`. Takes no lock, allocates and frees nothing.
     static void notification(ma_device_notification const* notification);
 };
 
@@ -87,11 +84,6 @@ bool openDevice(ma_context& context, ma_device_config const& config, ma_device& 
 // and couples the two streams by a ring in `ring` that holds the largest chunk either side moves at once.
 // Where the server can't be asked, the streams keep the library's own buffering.
 void setPulseBuffers(ma_device& device, ma_uint32 playbackFrames, std::vector<float>& ring);
-
-// Control thread, just before the device starts: dispatches the notices its PulseAudio streams received while
-// the device sat open and idle (the device's own loop runs only once started), so none is taken for news of
-// the started device.
-void takePulseNotices(ma_device& device);
 
 // The devices the library enumerates; the arrays belong to the context until its next enumeration.
 struct DeviceArrays {

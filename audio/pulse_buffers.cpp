@@ -1,6 +1,6 @@
-// A device's PulseAudio streams before the start: their buffers, the ring that couples them and the notices
-// they received meanwhile, reached through the library's own stream handles and its table of the client
-// library's functions, so that library is still opened at run time only.
+// The buffers of a device's PulseAudio streams and the ring that couples them, set through the library's own
+// stream handles and its table of the client library's functions, so that library is still opened at run
+// time only.
 #include "audio/engine_impl.h"
 
 #include <algorithm>
@@ -23,8 +23,6 @@ using OperationState = int (*)(void* operation);
 using OperationUnref = void (*)(void* operation);
 using Iterate = int (*)(void* mainloop, int block, int* result);
 constexpr int operationRunning = 0;
-// More than the few notices an idle device gathers; only bounds a loop that never runs dry.
-constexpr int mostNoticeTurns = 64;
 constexpr std::uint32_t serverChooses = ~std::uint32_t{0};
 
 // The ring holds three prefills (at least 2048 frames): room for the largest burst either side brings on
@@ -113,13 +111,4 @@ void setPulseBuffers(ma_device& device, ma_uint32 playbackFrames, std::vector<fl
                    playback.internalSampleRate, rate) +
         ringFrames(input.fragsize, capture.internalFormat, capture.internalChannels, capture.internalSampleRate, rate);
     replaceRing(device, std::max(smallestRingFrames, ringPrefills * prefill), prefill, ring);
-}
-
-void takePulseNotices(ma_device& device)
-{
-    auto const iterate = reinterpret_cast<Iterate>(device.pContext->pulse.pa_mainloop_iterate);
-    if (!iterate || !device.pulse.pMainLoop)
-        return;
-    for (int turn = 0; turn < mostNoticeTurns && iterate(device.pulse.pMainLoop, 0, nullptr) > 0; ++turn) {
-    }
 }

@@ -57,35 +57,21 @@ bool chunkAt(std::FILE* file, long at, long size)
     return named && littleEndian32(&header[4]) <= static_cast<std::uint64_t>(size - at - 8);
 }
 
-struct UnsizedData {
-    long sizeAt = 0;  // where the data chunk states its size; 0 for a file that needs no mending
-    std::uint32_t size = 0;
-};
-
-// A RIFF WAV whose data chunk says 0 bytes though samples follow it, up to the end of the file: what a
-// writer on a pipe leaves, as it can't go back to fill in the size. The size those samples' whole frames
-// take (within what the field holds, 0xFFFFFFFF excepted: the library counts that one as a placeholder).
-UnsizedData unsizedData(std::FILE* file, long size)
+// Where a RIFF WAV whose last chunk, the data, says 0 bytes though samples follow it states that size; 0
+// for any other file. A writer on a pipe leaves such a file, as it can't go back to fill in the size.
+long unsizedDataAt(std::FILE* file, long size)
 {
     std::array<unsigned char, 12> bytes{};
     if (!readAt(file, 0, bytes.data(), 12) || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
         std::memcmp(&bytes[8], "WAVE", 4) != 0)
-        return {};
-    std::uint32_t frameBytes = 0;
+        return 0;
     for (long at = 12; at + 8 <= size && readAt(file, at, bytes.data(), 8);) {
         std::uint32_t const chunkSize = littleEndian32(&bytes[4]);
-        if (std::memcmp(bytes.data(), "fmt ", 4) == 0 && chunkSize >= 16 && readAt(file, at + 20, &bytes[8], 2))
-            frameBytes = std::uint32_t{bytes[8]} | std::uint32_t{bytes[9]} << 8;
-        if (std::memcmp(bytes.data(), "data", 4) == 0) {
-            long const start = at + 8;
-            if (chunkSize != 0 || frameBytes == 0 || chunkAt(file, start, size))
-                return {};
-            std::uint64_t const held = std::min<std::uint64_t>(static_cast<std::uint64_t>(size - start), 0xFFFFFFFEu);
-            return {at + 4, static_cast<std::uint32_t>(held - held % frameBytes)};
-        }
+        if (std::memcmp(bytes.data(), "data", 4) == 0)
+            return chunkSize == 0 && at + 8 < size && !chunkAt(file, at + 8, size) ? at + 4 : 0;
         at += 8 + static_cast<long>(chunkSize) + static_cast<long>(chunkSize & 1);
     }
-    return {};
+    return 0;
 }
 
 }  // namespace
@@ -102,11 +88,12 @@ struct Decoder::Source {
     std::vector<unsigned char> bytes;
 
     // An MP3 is read through these, over the bytes before its trailing tags; so is a WAV with unsized
-    // data, its data chunk stating `unsized.size`.
+    // data, whose size at `unsizedAt` reads as the library's own mark for a size left open (0xFFFFFFFF):
+    // it then counts the whole frames up to the end of the file.
     std::FILE* file = nullptr;
     long end = 0;
     long position = 0;
-    UnsizedData unsized;
+    long unsizedAt = 0;
 
     ~Source()
     {
@@ -142,8 +129,8 @@ struct Decoder::Source {
     {
         if (!openWhole(path))
             return false;
-        unsized = unsizedData(file, end);
-        if (unsized.sizeAt == 0) {
+        unsizedAt = unsizedDataAt(file, end);
+        if (unsizedAt == 0) {
             std::fclose(file);
             file = nullptr;
         }
@@ -189,7 +176,7 @@ struct Decoder::Source {
             return false;
         end = static_cast<long>(status.st_size);
         position = 0;
-        unsized = {};
+        unsizedAt = 0;
         return true;
     }
 
@@ -198,12 +185,12 @@ struct Decoder::Source {
         auto* self = static_cast<Source*>(decoder->pUserData);
         std::size_t const wanted = std::min(count, static_cast<std::size_t>(self->end - self->position));
         *done = std::fread(buffer, 1, wanted, self->file);
-        if (self->unsized.sizeAt != 0) {
-            long const from = std::max(self->position, self->unsized.sizeAt);
-            long const to = std::min(self->position + static_cast<long>(*done), self->unsized.sizeAt + 4);
-            for (long at = from; at < to; ++at)
-                static_cast<unsigned char*>(buffer)[at - self->position] =
-                    static_cast<unsigned char>(self->unsized.size >> (8 * (at - self->unsized.sizeAt)));
+        if (self->unsizedAt != 0) {
+            long const from = std::max(self->position, self->unsizedAt);
+            long const to = std::min(self->position + static_cast<long>(*done), self->unsizedAt + 4);
+            if (from < to)
+                std::memset(static_cast<unsigned char*>(buffer) + (from - self->position), 0xFF,
+                            static_cast<std::size_t>(to - from));
         }
         self->position += static_cast<long>(*done);
         if (*done == 0 && count > 0)

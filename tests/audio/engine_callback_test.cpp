@@ -115,7 +115,7 @@ TEST_F(CallbackTest, AStopNoticeOnlyMarksWhichOpeningStoppedAndAllocatesNothing)
     // Before the start it is of a device that sat idle (a sink suspended meanwhile), not a stop.
     Engine::Impl::notification(&notice);
     EXPECT_EQ(engine->stoppedOpening, 0u);
-    engine->started = true;
+    device->state.value = ma_device_state_started;
     HeapUse const before = heapUseOnThisThread();
     Engine::Impl::notification(&notice);
     EXPECT_EQ(heapUseOnThisThread(), before);
